@@ -1,0 +1,183 @@
+#include "file_copy.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <initializer_list>
+
+namespace wavwrap {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    (void)close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() { (void)close(); }
+
+std::expected<void, int> FileDescriptor::close() noexcept {
+  if (fd_ < 0) return {};
+  // Linux releases the descriptor even when close fails, so it is never retried.
+  const int result = ::close(std::exchange(fd_, -1));
+  if (result != 0 && errno != EINTR) return std::unexpected(errno);
+  return {};
+}
+
+std::expected<FileDescriptor, int> open_for_reading(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::unexpected(errno);
+  return FileDescriptor(fd);
+}
+
+std::expected<OpenedOutput, int> open_for_writing(const char* path) {
+  constexpr int k_flags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
+  constexpr mode_t k_mode = 0666;  // narrowed by the umask, as every tool's output is
+  for (;;) {
+    int fd = ::open(path, k_flags | O_CREAT | O_EXCL, k_mode);
+    if (fd >= 0) return OpenedOutput{FileDescriptor(fd), true};
+    if (errno != EEXIST) return std::unexpected(errno);
+    fd = ::open(path, k_flags);
+    if (fd >= 0) return OpenedOutput{FileDescriptor(fd), false};
+    if (errno != ENOENT) return std::unexpected(errno);
+    // A dangling symbolic link: let the kernel create its target.
+    fd = ::open(path, k_flags | O_CREAT, k_mode);
+    if (fd >= 0) return OpenedOutput{FileDescriptor(fd), true};
+    if (errno != ENOENT) return std::unexpected(errno);
+    // Removed between the calls: start again.
+  }
+}
+
+std::expected<FileInfo, int> describe(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::unexpected(errno);
+  FileInfo info;
+  info.device = st.st_dev;
+  info.inode = st.st_ino;
+  switch (st.st_mode & S_IFMT) {
+    case S_IFREG:
+      info.kind = FileKind::regular;
+      info.size = static_cast<std::uint64_t>(st.st_size);
+      break;
+    case S_IFDIR: info.kind = FileKind::directory; break;
+    case S_IFBLK: info.kind = FileKind::block_device; break;
+    case S_IFIFO: info.kind = FileKind::pipe; break;
+    case S_IFCHR: info.kind = FileKind::character_device; break;
+    case S_IFSOCK: info.kind = FileKind::socket; break;
+    default: info.kind = FileKind::other; break;
+  }
+  return info;
+}
+
+std::expected<void, int> truncate_to(int fd, std::uint64_t length) {
+  while (::ftruncate(fd, static_cast<off_t>(length)) != 0) {
+    if (errno != EINTR) return std::unexpected(errno);
+  }
+  return {};
+}
+
+namespace {
+
+// Big enough that system-call overhead disappears against the copying itself,
+// small enough to stay in the cache; lives in .bss, so it costs nothing until used.
+constexpr std::size_t k_buffer_size = 128 * 1024;
+alignas(4096) std::byte g_buffer[k_buffer_size];
+
+// The most one fast-path call is asked to move; sendfile caps itself near 2 GiB anyway.
+constexpr std::uint64_t k_max_chunk = 1u << 30;
+
+// Waits until a non-blocking descriptor that answered EAGAIN is ready again.
+bool wait_until_ready(int fd, short events) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    if (::poll(&p, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+using FastTransfer = ssize_t (*)(int in, int out, std::size_t length);
+
+ssize_t by_copy_file_range(int in, int out, std::size_t length) {
+  return ::copy_file_range(in, nullptr, out, nullptr, length, 0);
+}
+ssize_t by_sendfile(int in, int out, std::size_t length) {
+  return ::sendfile(out, in, nullptr, length);
+}
+ssize_t by_splice(int in, int out, std::size_t length) {
+  return ::splice(in, nullptr, out, nullptr, length, SPLICE_F_MOVE);
+}
+
+// Moves up to `count` bytes with one fast path and returns how many it moved.
+// It stops at the first error or zero-length answer and leaves the rest to
+// the next path: the plain loop at the end of the chain is the one that
+// tells end of input from failure, and which side failed.
+std::uint64_t pump(FastTransfer transfer, int in, int out, std::uint64_t count) {
+  std::uint64_t moved = 0;
+  while (moved < count) {
+    const ssize_t n = transfer(in, out, static_cast<std::size_t>(std::min(count - moved, k_max_chunk)));
+    if (n > 0) {
+      moved += static_cast<std::uint64_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  return moved;
+}
+
+// Reads at most `length` bytes; 0 means end of input.
+std::expected<std::size_t, int> read_some(int fd, std::byte* into, std::size_t length) {
+  for (;;) {
+    const ssize_t n = ::read(fd, into, length);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN && wait_until_ready(fd, POLLIN)) continue;
+    return std::unexpected(errno);
+  }
+}
+
+}  // namespace
+
+std::expected<void, int> write_all(int fd, std::span<const std::byte> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      return std::unexpected(ENOSPC);  // a device that takes nothing is full
+    } else if (errno == EINTR || (errno == EAGAIN && wait_until_ready(fd, POLLOUT))) {
+      continue;
+    } else {
+      return std::unexpected(errno);
+    }
+  }
+  return {};
+}
+
+std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
+                                          CopyMethod method) {
+  std::uint64_t moved = 0;
+  if (method == CopyMethod::fastest) {
+    for (FastTransfer transfer : {by_copy_file_range, by_sendfile, by_splice}) {
+      moved += pump(transfer, in, out, count - moved);
+    }
+  }
+  while (moved < count) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(count - moved, k_buffer_size));
+    const auto got = read_some(in, g_buffer, want);
+    if (!got) return std::unexpected(CopyError{Side::input, got.error()});
+    if (*got == 0) return std::unexpected(CopyError{Side::input, 0});
+    if (auto w = write_all(out, {g_buffer, *got}); !w) {
+      return std::unexpected(CopyError{Side::output, w.error()});
+    }
+    moved += *got;
+  }
+  return {};
+}
+
+}  // namespace wavwrap

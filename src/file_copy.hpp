@@ -1,0 +1,84 @@
+// Descriptors, what kind of file they refer to, and moving bytes between them
+// as fast as the kernel allows.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <utility>
+
+namespace wavwrap {
+
+// Owns one file descriptor; errors are errno values.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+
+  [[nodiscard]] int get() const noexcept { return fd_; }
+
+  // Closes now and says whether that worked: on some file systems a failed
+  // close is the first news of lost data.
+  std::expected<void, int> close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
+
+[[nodiscard]] std::expected<FileDescriptor, int> open_for_reading(const char* path);
+
+struct OpenedOutput {
+  FileDescriptor fd;
+  bool created = false;  // the file did not exist before
+};
+
+// Opens for writing, creating the file if it is missing but never truncating
+// it: the caller decides that once it knows the file is safe to overwrite.
+[[nodiscard]] std::expected<OpenedOutput, int> open_for_writing(const char* path);
+
+enum class FileKind { regular, directory, block_device, pipe, character_device, socket, other };
+
+struct FileInfo {
+  FileKind kind = FileKind::other;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::uint64_t size = 0;  // in bytes, for regular files
+
+  [[nodiscard]] bool same_file_as(const FileInfo& other) const noexcept {
+    return device == other.device && inode == other.inode;
+  }
+};
+
+[[nodiscard]] std::expected<FileInfo, int> describe(int fd);
+
+[[nodiscard]] std::expected<void, int> truncate_to(int fd, std::uint64_t length);
+
+// Writes every byte, retrying short writes and interruptions.
+[[nodiscard]] std::expected<void, int> write_all(int fd, std::span<const std::byte> bytes);
+
+enum class Side { input, output };
+
+struct CopyError {
+  Side side;
+  int error;  // errno, or 0 when the input ended before the expected count
+};
+
+enum class CopyMethod {
+  fastest,     // copy_file_range, sendfile or splice where the kernel takes them
+  plain_only,  // read and write through one buffer
+};
+
+// Copies exactly `count` bytes from the current position of `in` to the
+// current position of `out`.
+[[nodiscard]] std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
+                                                       CopyMethod method = CopyMethod::fastest);
+
+}  // namespace wavwrap

@@ -1,0 +1,167 @@
+"""The command line, end to end: statuses, messages, bytes and files left."""
+
+import os
+import re
+import stat
+import threading
+
+from common import USAGE, ToolTest, main, riff_header, samples
+
+INVALID_RATE = b"Invalid rate: expected a whole number from 1 to 2147483647\n"
+
+
+class Arguments(ToolTest):
+    def test_wrong_counts_print_usage_alone_and_touch_nothing(self):
+        self.write("in.raw", b"abc")
+        for args in ([], ["in.raw"], ["in.raw", "out.wav"],
+                     ["in.raw", "out.wav", "8000", "x"], ["a", "b", "c", "d", "e"]):
+            with self.subTest(args=args):
+                self.assertOutcome(self.run_tool(*args), 2, USAGE)
+                self.assertEqual(self.listing(), ["in.raw"])
+
+    def test_help_and_version(self):
+        for option in ("--help", "-h"):
+            with self.subTest(option=option):
+                self.assertOutcome(self.run_tool(option), 0, USAGE)
+        result = self.run_tool("--version")
+        self.assertEqual(result.returncode, 0)
+        self.assertRegex(result.stdout, rb"^wavwrap \d+\.\d+\.\d+\n$")
+
+    def test_invalid_rates_are_refused_before_any_file_is_touched(self):
+        self.write("in.raw", b"abc")
+        for rate in ("abc", "", "300Hz", "44.1", "8k", "0x10", "0", "-5",
+                     "2147483648", "99999999999", " 8000 "):
+            with self.subTest(rate=rate):
+                self.assertOutcome(self.run_tool("in.raw", "out.wav", rate), 2,
+                                   INVALID_RATE + USAGE)
+                self.assertEqual(self.listing(), ["in.raw"])
+        # The rate is judged before the input is even opened.
+        self.assertOutcome(self.run_tool("missing.raw", "out.wav", "abc"), 2,
+                           INVALID_RATE + USAGE)
+
+    def test_accepted_rate_forms_land_in_the_header(self):
+        self.write("in.raw", b"\x80")
+        for rate, value in (("  +300", 300), ("1", 1), ("2147483647", 2147483647),
+                            ("044100", 44100)):
+            with self.subTest(rate=rate):
+                self.assertOutcome(self.run_tool("in.raw", "out.wav", rate), 0, b"")
+                self.assertEqual(self.read("out.wav"), riff_header(value, 1) + b"\x80")
+
+
+class Conversion(ToolTest):
+    def test_reference_bytes(self):
+        self.write("in.raw", b"\x01\x02\x03")
+        self.assertOutcome(self.run_tool("in.raw", "out.wav", "200"), 0, b"")
+        self.assertEqual(self.read("out.wav").hex(" ").upper(),
+                         "52 49 46 46 27 00 00 00 57 41 56 45 66 6D 74 20 10 00 00 00 01 00 01 00 "
+                         "C8 00 00 00 C8 00 00 00 01 00 08 00 64 61 74 61 03 00 00 00 01 02 03")
+
+    def test_output_is_header_then_every_input_byte(self):
+        # Odd and even lengths, and lengths around and well past any buffer size.
+        for n in (0, 1, 2, 5, 4096, 65537, 131072, 131073, 1048576 + 3):
+            with self.subTest(n=n):
+                data = samples(n, seed=n)
+                self.write("in.raw", data)
+                self.assertOutcome(self.run_tool("in.raw", "out.wav", "8000"), 0, b"")
+                self.assertEqual(self.read("out.wav"), riff_header(8000, n) + data)
+                self.assertEqual(self.read("in.raw"), data)
+
+    def test_existing_output_is_replaced_whole(self):
+        self.write("in.raw", b"xyz")
+        self.write("out.wav", b"old contents, longer than the new file will be" * 10)
+        self.assertOutcome(self.run_tool("in.raw", "out.wav", "8000"), 0, b"")
+        self.assertEqual(self.read("out.wav"), riff_header(8000, 3) + b"xyz")
+
+    def test_output_to_a_device_is_written_and_left_in_place(self):
+        self.write("in.raw", b"xyz")
+        self.assertOutcome(self.run_tool("in.raw", "/dev/null", "8000"), 0, b"")
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode))
+
+
+class OpenFailures(ToolTest):
+    def test_unusable_inputs_and_outputs(self):
+        self.write("in.raw", b"abc")
+        os.mkdir(self.path("folder"))
+        cases = [
+            (["missing.raw", "out.wav"], b"Can't open input\n"),
+            (["folder", "out.wav"], b"Can't open input\n"),
+            (["in.raw", "no/such/dir/out.wav"], b"Can't open output\n"),
+            (["in.raw", "folder"], b"Can't open output\n"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                self.assertOutcome(self.run_tool(*args, "8000"), 1, message + USAGE)
+                self.assertEqual(self.listing(), ["folder", "in.raw"])
+                self.assertEqual(os.listdir(self.path("folder")), [])
+                self.assertEqual(self.read("in.raw"), b"abc")
+
+    def test_unreadable_input_when_not_root(self):
+        if os.geteuid() == 0:
+            self.skipTest("root reads every file")
+        self.write("in.raw", b"abc")
+        os.chmod(self.path("in.raw"), 0)
+        self.assertOutcome(self.run_tool("in.raw", "out.wav", "8000"), 1,
+                           b"Can't open input\n" + USAGE)
+
+
+class SameFile(ToolTest):
+    def test_every_way_of_naming_the_input_is_refused_and_the_input_kept(self):
+        data = samples(1000)
+        self.write("in.raw", data)
+        os.link(self.path("in.raw"), self.path("hard.raw"))
+        os.symlink("in.raw", self.path("soft.raw"))
+        os.mkdir(self.path("sub"))
+        for output in ("in.raw", "./in.raw", "sub/../in.raw", "hard.raw", "soft.raw",
+                       os.path.join(self.dir, "in.raw")):
+            with self.subTest(output=output):
+                self.assertOutcome(self.run_tool("in.raw", output, "8000"), 1,
+                                   b"Input and output are the same file\n" + USAGE)
+                self.assertEqual(self.read("in.raw"), data)
+        self.assertEqual(self.listing(), ["hard.raw", "in.raw", "soft.raw", "sub"])
+
+
+class InputKinds(ToolTest):
+    NOT_REGULAR = b"Can't read input: not a regular file\n" + USAGE
+
+    def test_devices_and_pipes_are_refused_without_creating_output(self):
+        self.assertOutcome(self.run_tool("/dev/null", "out.wav", "8000"), 1, self.NOT_REGULAR)
+        self.assertOutcome(self.run_tool("/dev/stdin", "out.wav", "8000", stdin=-1), 1,
+                           self.NOT_REGULAR)
+        self.assertEqual(self.listing(), [])
+
+    def test_fifo_is_refused(self):
+        os.mkfifo(self.path("fifo"))
+        # Opening a FIFO waits for a writer, as it would for any reader.
+        writer = threading.Thread(target=lambda: os.close(os.open(self.path("fifo"), os.O_WRONLY)))
+        writer.start()
+        result = self.run_tool("fifo", "out.wav", "8000")
+        writer.join()
+        self.assertOutcome(result, 1, self.NOT_REGULAR)
+        self.assertEqual(self.listing(), ["fifo"])
+
+
+class FailuresDuringTheCopy(ToolTest):
+    def test_full_disk_reports_the_write_error(self):
+        self.write("in.raw", samples(100000))
+        self.assertOutcome(self.run_tool("in.raw", "/dev/full", "8000"), 1,
+                           b"Can't write output: No space left on device\n")
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode))
+
+    def test_input_shorter_than_its_size_fails_and_leaves_no_output(self):
+        # sysfs files claim a size of a page and hold a few bytes.
+        short = next((p for p in ("/sys/kernel/mm/transparent_hugepage/enabled",
+                                  "/sys/kernel/profiling", "/sys/kernel/uevent_seqnum")
+                      if os.path.exists(p)), None)
+        if short is None:
+            self.skipTest("no sysfs file whose content is shorter than its size")
+        for existing in (False, True):
+            with self.subTest(existing_output=existing):
+                if existing:
+                    self.write("out.wav", b"previous")
+                self.assertOutcome(self.run_tool(short, "out.wav", "8000"), 1,
+                                   b"Can't read input: input ended early\n")
+                self.assertEqual(self.listing(), [])
+
+
+if __name__ == "__main__":
+    main()
