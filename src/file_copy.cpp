@@ -20,7 +20,9 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   return *this;
 }
 
-FileDescriptor::~FileDescriptor() { (void)close(); }
+FileDescriptor::~FileDescriptor() {
+  (void)close();
+}
 
 std::expected<void, int> FileDescriptor::close() noexcept {
   if (fd_ < 0) return {};
@@ -65,12 +67,24 @@ std::expected<FileInfo, int> describe(int fd) {
       info.kind = FileKind::regular;
       info.size = static_cast<std::uint64_t>(st.st_size);
       break;
-    case S_IFDIR: info.kind = FileKind::directory; break;
-    case S_IFBLK: info.kind = FileKind::block_device; break;
-    case S_IFIFO: info.kind = FileKind::pipe; break;
-    case S_IFCHR: info.kind = FileKind::character_device; break;
-    case S_IFSOCK: info.kind = FileKind::socket; break;
-    default: info.kind = FileKind::other; break;
+    case S_IFDIR:
+      info.kind = FileKind::directory;
+      break;
+    case S_IFBLK:
+      info.kind = FileKind::block_device;
+      break;
+    case S_IFIFO:
+      info.kind = FileKind::pipe;
+      break;
+    case S_IFCHR:
+      info.kind = FileKind::character_device;
+      break;
+    case S_IFSOCK:
+      info.kind = FileKind::socket;
+      break;
+    default:
+      info.kind = FileKind::other;
+      break;
   }
   return info;
 }
@@ -120,7 +134,8 @@ ssize_t by_splice(int in, int out, std::size_t length) {
 std::uint64_t pump(FastTransfer transfer, int in, int out, std::uint64_t count) {
   std::uint64_t moved = 0;
   while (moved < count) {
-    const ssize_t n = transfer(in, out, static_cast<std::size_t>(std::min(count - moved, k_max_chunk)));
+    const ssize_t n =
+        transfer(in, out, static_cast<std::size_t>(std::min(count - moved, k_max_chunk)));
     if (n > 0) {
       moved += static_cast<std::uint64_t>(n);
     } else if (n == 0 || errno != EINTR) {
@@ -159,8 +174,7 @@ std::expected<void, int> write_all(int fd, std::span<const std::byte> bytes) {
   return {};
 }
 
-std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
-                                          CopyMethod method) {
+std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count, CopyMethod method) {
   std::uint64_t moved = 0;
   if (method == CopyMethod::fastest) {
     for (FastTransfer transfer : {by_copy_file_range, by_sendfile, by_splice}) {
@@ -168,7 +182,8 @@ std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
     }
   }
   while (moved < count) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(count - moved, k_buffer_size));
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count - moved, k_buffer_size));
     const auto got = read_some(in, g_buffer, want);
     if (!got) return std::unexpected(CopyError{Side::input, got.error()});
     if (*got == 0) return std::unexpected(CopyError{Side::input, 0});

@@ -79,6 +79,6 @@ enum class CopyMethod {
 // Copies exactly `count` bytes from the current position of `in` to the
 // current position of `out`.
 [[nodiscard]] std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
-                                                       CopyMethod method = CopyMethod::fastest);
+                                                        CopyMethod method = CopyMethod::fastest);
 
 }  // namespace wavwrap

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <span>
@@ -40,7 +40,9 @@ void say(std::string_view text) {
   (void)wavwrap::write_all(g_message_fd, std::as_bytes(std::span(text)));
 }
 
-void usage() { say(k_usage_text); }
+void usage() {
+  say(k_usage_text);
+}
 
 // "WHAT: REASON\n" in one write; error 0 is an input that ended early.
 void say_failure(std::string_view what, int error) {
@@ -103,7 +105,8 @@ void own_output(const char* path, const FileInfo& info) {
   g_owned_device = info.device;
   g_owned_inode = info.inode;
   g_owned_path = path;
-  for (int signal_number : {SIGHUP, SIGINT, SIGTERM}) ::signal(signal_number, on_terminating_signal);
+  for (int signal_number : {SIGHUP, SIGINT, SIGTERM})
+    ::signal(signal_number, on_terminating_signal);
 }
 
 // A failure once the header may be on its way: the reason alone, and the output goes.
@@ -138,14 +141,16 @@ int main(int argc, char** argv) {
   const char* const output_path = args[2];
 
   const auto rate = wavwrap::parse_rate(args[3]);
-  if (!rate) return refuse("Invalid rate: expected a whole number from 1 to 2147483647\n", k_exit_usage);
+  if (!rate)
+    return refuse("Invalid rate: expected a whole number from 1 to 2147483647\n", k_exit_usage);
 
   auto input = wavwrap::open_for_reading(input_path);
   if (!input) return refuse("Can't open input\n");
   const auto input_info = wavwrap::describe(input->get());
   if (!input_info) return refuse_with_reason("Can't read input", input_info.error());
   if (input_info->kind == FileKind::directory) return refuse("Can't open input\n");
-  if (input_info->kind != FileKind::regular) return refuse("Can't read input: not a regular file\n");
+  if (input_info->kind != FileKind::regular)
+    return refuse("Can't read input: not a regular file\n");
   if (input_info->size > wavwrap::k_riff_max_data_length) return refuse("Input too large\n");
 
   auto opened = wavwrap::open_for_writing(output_path);
@@ -174,6 +179,7 @@ int main(int argc, char** argv) {
     const bool reading = copied.error().side == wavwrap::Side::input;
     return fail_writing(reading ? "Can't read input" : "Can't write output", copied.error().error);
   }
-  if (auto closed = output.close(); !closed) return fail_writing("Can't write output", closed.error());
+  if (auto closed = output.close(); !closed)
+    return fail_writing("Can't write output", closed.error());
   return k_exit_success;
 }

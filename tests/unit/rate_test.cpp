@@ -11,8 +11,8 @@ using wavwrap::RateError;
 
 TEST(Rate, AcceptsWholeDecimalNumbersInRange) {
   const std::pair<std::string, std::uint32_t> cases[] = {
-      {"8000", 8000},       {"1", 1},     {"2147483647", 2147483647}, {"+300", 300},
-      {"  +300", 300},      {"\t44100", 44100}, {"0008000", 8000},
+      {"8000", 8000},  {"1", 1},           {"2147483647", 2147483647}, {"+300", 300},
+      {"  +300", 300}, {"\t44100", 44100}, {"0008000", 8000},
   };
   for (const auto& [text, rate] : cases) {
     SCOPED_TRACE(text);
@@ -34,7 +34,10 @@ TEST(Rate, RefusesEverythingElseAndSaysWhy) {
       {"8k", RateError::trailing_text},
       {"0x10", RateError::trailing_text},
       {"8000 ", RateError::trailing_text},
-      {std::string("80\0" "00", 5), RateError::trailing_text},
+      {std::string("80\0"
+                   "00",
+                   5),
+       RateError::trailing_text},
       {"99999999999999999999999x", RateError::trailing_text},
       {"0", RateError::out_of_range},
       {"-5", RateError::out_of_range},

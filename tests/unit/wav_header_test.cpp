@@ -15,7 +15,9 @@ std::vector<std::uint8_t> bytes_of(const wavwrap::WavHeader& header) {
 }
 
 std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i-- > 0;) value = value << 8 | b[at + i];
+  return value;
 }
 
 TEST(WavHeader, MatchesTheReferenceBytesForRate200AndThreeBytes) {
@@ -33,8 +35,8 @@ TEST(WavHeader, ComputedFieldsFollowRateAndLength) {
     std::uint32_t riff_size;
   };
   const Case cases[] = {
-      {8000, 0, 36},                  // empty data: a 44-byte file
-      {8000, 5, 41},                  // odd length: no pad byte is counted
+      {8000, 0, 36},                        // empty data: a 44-byte file
+      {8000, 5, 41},                        // odd length: no pad byte is counted
       {44100, 0x8000'0000u, 0x8000'0024u},  // 2 GiB: past any signed 32-bit count
       {1, 0xFFFF'FFDBu, 0xFFFF'FFFFu},      // the longest data RIFF can hold
       {2'147'483'647, 1, 37},
