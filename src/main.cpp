@@ -50,7 +50,9 @@ void say_failure(std::string_view what, int error) {
   std::array<char, 256> line{};
   std::size_t length = 0;
   for (std::string_view part : {what, std::string_view(": "), reason}) {
-    length += part.copy(line.data() + length, line.size() - 1 - length);
+    const std::size_t n = std::min(part.size(), line.size() - 1 - length);
+    std::copy_n(part.data(), n, line.data() + length);
+    length += n;
   }
   line[length++] = '\n';
   say({line.data(), length});

@@ -21,7 +21,8 @@ std::expected<std::uint32_t, RateError> parse_rate(std::string_view text) {
     negative = text[at] == '-';
     ++at;
   }
-  const std::string_view digits = text.substr(at);
+  std::string_view digits = text;
+  digits.remove_prefix(at);  // at <= size, and unlike substr this cannot throw
   if (digits.empty() || digits.front() < '0' || digits.front() > '9') {
     return std::unexpected(RateError::no_digits);
   }

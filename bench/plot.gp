@@ -1,0 +1,13 @@
+# Throughput against input size, log axes. Called by bench/run with
+# data='docs/bench.dat', out='docs/bench.png' and columns (1 + the tool count).
+set terminal pngcairo size 900,560 font ",11" noenhanced
+set output out
+set title "wavwrap and its peers: whole-process throughput (higher is better)"
+set xlabel "input size (bytes)"
+set ylabel "MiB/s"
+set logscale xy
+set format x "%.0s%cB"
+set key left top
+set grid
+set key autotitle columnhead
+plot for [i=2:columns] data using 1:i with linespoints lw 2 pt 7

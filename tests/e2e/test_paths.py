@@ -1,0 +1,50 @@
+"""Which system calls move the bytes: kernel copy paths, never a call per byte.
+
+Traced with strace; exits 77 (skipped) without it.
+"""
+
+import collections
+import re
+import subprocess
+
+from common import WAVWRAP, ToolTest, main, require, riff_header, samples
+
+TRACED = "read,write,copy_file_range,sendfile,splice"
+
+
+class CopyPaths(ToolTest):
+    def traced(self, args, **kwargs):
+        """Runs the tool under strace; returns (result, {syscall: [return values]})."""
+        log = self.path("trace")
+        result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=" + TRACED, "-o", log,
+                                 WAVWRAP, *args], cwd=self.dir, capture_output=True, **kwargs)
+        calls = collections.defaultdict(list)
+        with open(log) as f:
+            for line in f:
+                m = re.match(r"(?:\d+\s+)?(\w+)\(.*\)\s+=\s+(-?\d+)", line)
+                if m:
+                    calls[m.group(1)].append(int(m.group(2)))
+        return result, calls
+
+    def test_file_to_file_uses_copy_file_range(self):
+        data = samples(1 << 20)
+        self.write("in.raw", data)
+        result, calls = self.traced(["in.raw", "out.wav", "8000"])
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(self.read("out.wav"), riff_header(8000, len(data)) + data)
+        self.assertEqual(sum(n for n in calls["copy_file_range"] if n > 0), len(data))
+        self.assertEqual(calls["write"], [44])  # the header, in one call
+
+    def test_file_to_pipe_uses_sendfile(self):
+        data = samples(1 << 20)
+        self.write("in.raw", data)
+        result, calls = self.traced(["in.raw", "/dev/stdout", "8000"])
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, riff_header(8000, len(data)) + data)
+        self.assertEqual(sum(n for n in calls["sendfile"] if n > 0), len(data))
+        self.assertEqual(calls["write"], [44])
+
+
+if __name__ == "__main__":
+    require("strace")
+    main()
