@@ -1,14 +1,19 @@
 #include "file_copy.hpp"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <initializer_list>
+#include <limits>
 
 namespace wavwrap {
 
@@ -62,30 +67,40 @@ std::expected<FileInfo, int> describe(int fd) {
   FileInfo info;
   info.device = st.st_dev;
   info.inode = st.st_ino;
+  std::uint64_t size = 0;
   switch (st.st_mode & S_IFMT) {
     case S_IFREG:
       info.kind = FileKind::regular;
-      info.size = static_cast<std::uint64_t>(st.st_size);
-      break;
-    case S_IFDIR:
-      info.kind = FileKind::directory;
+      size = static_cast<std::uint64_t>(st.st_size);
       break;
     case S_IFBLK:
       info.kind = FileKind::block_device;
+      if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return std::unexpected(errno);
       break;
+    case S_IFDIR:
+      info.kind = FileKind::directory;
+      return info;
     case S_IFIFO:
       info.kind = FileKind::pipe;
-      break;
-    case S_IFCHR:
-      info.kind = FileKind::character_device;
-      break;
+      return info;
     case S_IFSOCK:
       info.kind = FileKind::socket;
-      break;
+      return info;
+    case S_IFCHR:
+      info.kind = ::isatty(fd) ? FileKind::terminal : FileKind::character_device;
+      return info;
     default:
       info.kind = FileKind::other;
-      break;
+      return info;
   }
+  // Standard input may have been read from already: what is left starts here.
+  const off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return std::unexpected(errno);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return std::unexpected(errno);
+  info.position = static_cast<std::uint64_t>(position);
+  info.length = size > info.position ? size - info.position : 0;
+  info.appends = (flags & O_APPEND) != 0;
   return info;
 }
 
@@ -106,6 +121,8 @@ alignas(4096) std::byte g_buffer[k_buffer_size];
 
 // The most one fast-path call is asked to move; sendfile caps itself near 2 GiB anyway.
 constexpr std::uint64_t k_max_chunk = 1u << 30;
+
+constexpr int k_pipe_size = 1 << 20;
 
 // Waits until a non-blocking descriptor that answered EAGAIN is ready again.
 bool wait_until_ready(int fd, short events) {
@@ -146,6 +163,13 @@ std::uint64_t pump(FastTransfer transfer, int in, int out, std::uint64_t count) 
   return moved;
 }
 
+// A pipe's default 64 KiB caps every splice at 64 KiB; a wider one lets each
+// call move more. Only a hint: on anything but a pipe, or past the
+// system's limit for an unprivileged user, the call fails and nothing changes.
+void widen_pipe(int fd) {
+  (void)::fcntl(fd, F_SETPIPE_SZ, k_pipe_size);
+}
+
 // Reads at most `length` bytes; 0 means end of input.
 std::expected<std::size_t, int> read_some(int fd, std::byte* into, std::size_t length) {
   for (;;) {
@@ -175,9 +199,32 @@ std::expected<void, int> write_all(int fd, std::span<const std::byte> bytes) {
   return {};
 }
 
-std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count, CopyMethod method) {
+std::expected<void, int> write_all_at(int fd, std::span<const std::byte> bytes,
+                                      std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n > 0) {
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
+      offset += static_cast<std::uint64_t>(n);
+    } else if (n == 0) {
+      return std::unexpected(ENOSPC);
+    } else if (errno != EINTR) {
+      return std::unexpected(errno);
+    }
+  }
+  return {};
+}
+
+namespace {
+
+// The copy behind both entry points: up to `count` bytes, through the fast
+// paths first, then the plain loop, which alone decides what a zero means.
+std::expected<std::uint64_t, CopyError> copy(int in, int out, std::uint64_t count,
+                                             CopyMethod method) {
   std::uint64_t moved = 0;
   if (method == CopyMethod::fastest) {
+    widen_pipe(in);
+    widen_pipe(out);
     for (FastTransfer transfer : {by_copy_file_range, by_sendfile, by_splice}) {
       moved += pump(transfer, in, out, count - moved);
     }
@@ -187,11 +234,53 @@ std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count, 
         static_cast<std::size_t>(std::min<std::uint64_t>(count - moved, k_buffer_size));
     const auto got = read_some(in, g_buffer, want);
     if (!got) return std::unexpected(CopyError{Side::input, got.error()});
-    if (*got == 0) return std::unexpected(CopyError{Side::input, 0});
+    if (*got == 0) break;
     if (auto w = write_all(out, {g_buffer, *got}); !w) {
       return std::unexpected(CopyError{Side::output, w.error()});
     }
     moved += *got;
+  }
+  return moved;
+}
+
+}  // namespace
+
+std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count, CopyMethod method) {
+  const auto moved = copy(in, out, count, method);
+  if (!moved) return std::unexpected(moved.error());
+  if (*moved < count) return std::unexpected(CopyError{Side::input, 0});
+  return {};
+}
+
+std::expected<std::uint64_t, CopyError> copy_to_end(int in, int out, CopyMethod method) {
+  return copy(in, out, std::numeric_limits<std::uint64_t>::max(), method);
+}
+
+std::expected<FileDescriptor, int> reopen_for_reading(int fd) {
+  std::array<char, 32> path{};
+  std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", fd);
+  return open_for_reading(path.data());
+}
+
+std::expected<void, int> shift_forward(int reader, int writer, std::uint64_t from,
+                                       std::uint64_t length, std::uint64_t distance) {
+  std::uint64_t left = length;  // bytes [from, from + left) still to move
+  while (left > 0) {
+    const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(left, k_buffer_size));
+    const std::uint64_t at = from + left - block;
+    std::size_t got = 0;
+    while (got < block) {
+      const ssize_t n = ::pread(reader, g_buffer + got, block - got, static_cast<off_t>(at + got));
+      if (n > 0) {
+        got += static_cast<std::size_t>(n);
+      } else if (n == 0) {
+        return std::unexpected(EIO);  // the file shrank under us
+      } else if (errno != EINTR) {
+        return std::unexpected(errno);
+      }
+    }
+    if (auto w = write_all_at(writer, {g_buffer, block}, at + distance); !w) return w;
+    left -= block;
   }
   return {};
 }

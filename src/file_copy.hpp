@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -44,13 +45,26 @@ struct OpenedOutput {
 // it: the caller decides that once it knows the file is safe to overwrite.
 [[nodiscard]] std::expected<OpenedOutput, int> open_for_writing(const char* path);
 
-enum class FileKind { regular, directory, block_device, pipe, character_device, socket, other };
+enum class FileKind {
+  regular,
+  directory,
+  block_device,
+  pipe,  // and FIFO
+  terminal,
+  character_device,
+  socket,
+  other,
+};
 
 struct FileInfo {
   FileKind kind = FileKind::other;
   dev_t device = 0;
   ino_t inode = 0;
-  std::uint64_t size = 0;  // in bytes, for regular files
+  // Bytes from the current position to the end, where the size is known up
+  // front: regular files and block devices. Streams have none.
+  std::optional<std::uint64_t> length;
+  std::uint64_t position = 0;  // the current offset, where there is one
+  bool appends = false;        // opened with O_APPEND: writes ignore the offset
 
   [[nodiscard]] bool same_file_as(const FileInfo& other) const noexcept {
     return device == other.device && inode == other.inode;
@@ -63,6 +77,10 @@ struct FileInfo {
 
 // Writes every byte, retrying short writes and interruptions.
 [[nodiscard]] std::expected<void, int> write_all(int fd, std::span<const std::byte> bytes);
+
+// The same at a given offset, leaving the file position alone.
+[[nodiscard]] std::expected<void, int> write_all_at(int fd, std::span<const std::byte> bytes,
+                                                    std::uint64_t offset);
 
 enum class Side { input, output };
 
@@ -80,5 +98,19 @@ enum class CopyMethod {
 // current position of `out`.
 [[nodiscard]] std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
                                                         CopyMethod method = CopyMethod::fastest);
+
+// Copies until `in` reports end of input; returns the number of bytes copied.
+[[nodiscard]] std::expected<std::uint64_t, CopyError> copy_to_end(
+    int in, int out, CopyMethod method = CopyMethod::fastest);
+
+// A second, read-only descriptor for the file behind `fd`, which may have
+// been opened write-only.
+[[nodiscard]] std::expected<FileDescriptor, int> reopen_for_reading(int fd);
+
+// Moves the `length` bytes at `from` in a file `distance` bytes further on,
+// back to front so that nothing is overwritten before it has been moved, in
+// constant memory. `reader` and `writer` refer to the same file.
+[[nodiscard]] std::expected<void, int> shift_forward(int reader, int writer, std::uint64_t from,
+                                                     std::uint64_t length, std::uint64_t distance);
 
 }  // namespace wavwrap

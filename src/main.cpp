@@ -32,8 +32,9 @@ constexpr int k_exit_failure = 1;
 constexpr int k_exit_usage = 2;
 
 constexpr std::string_view k_usage_text = "Usage: .exe input output rate\n\n";
+constexpr std::string_view k_standard_stream = "-";
 
-// Where the tool's own words go.
+// Where the tool's own words go: standard output, unless that carries the audio.
 int g_message_fd = STDOUT_FILENO;
 
 void say(std::string_view text) {
@@ -79,43 +80,99 @@ void keep_standard_descriptors_open() {
   }
 }
 
-// The output file while this run owns its contents. If the run fails or is
-// interrupted, the file goes again, so nothing is left that could pass for a
-// finished conversion; devices and pipes are never removed.
-const char* volatile g_owned_path = nullptr;
-dev_t g_owned_device = 0;
-ino_t g_owned_inode = 0;
+// True when the audio is headed for standard output, by "-" or by a path
+// such as /dev/stdout that names the same file.
+bool writes_to_standard_output(const char* output_path) {
+  if (output_path == k_standard_stream) return true;
+  struct stat named {
+  }, standard{};
+  return ::stat(output_path, &named) == 0 && ::fstat(STDOUT_FILENO, &standard) == 0 &&
+         named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
+}
 
-// Removes the owned file, if the path still names it. Async-signal-safe.
-void remove_owned_output() {
-  const char* const path = g_owned_path;
-  g_owned_path = nullptr;
+// The output file while this run owns its contents. If the run fails or is
+// interrupted, a file the run created or truncated is removed; standard
+// output, which the caller opened, is cut back to where the run started.
+// Devices and pipes are never touched. Everything here is async-signal-safe.
+struct OwnedOutput {
+  const char* path = nullptr;  // null: standard output
+  dev_t device = 0;
+  ino_t inode = 0;
+  int fd = -1;
+  off_t start = 0;
+};
+OwnedOutput g_owned;
+volatile std::sig_atomic_t g_owns_output = 0;
+
+void discard_output() {
+  if (g_owns_output == 0) return;
+  g_owns_output = 0;
+  if (g_owned.path == nullptr) {
+    (void)::ftruncate(g_owned.fd, g_owned.start);
+    return;
+  }
   struct stat st {};
-  if (path != nullptr && ::lstat(path, &st) == 0 && st.st_dev == g_owned_device &&
-      st.st_ino == g_owned_inode) {
-    (void)::unlink(path);
+  if (::lstat(g_owned.path, &st) == 0 && st.st_dev == g_owned.device &&
+      st.st_ino == g_owned.inode) {
+    (void)::unlink(g_owned.path);
   }
 }
 
 extern "C" void on_terminating_signal(int signal_number) {
-  remove_owned_output();
+  discard_output();
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
 }
 
-void own_output(const char* path, const FileInfo& info) {
-  g_owned_device = info.device;
-  g_owned_inode = info.inode;
-  g_owned_path = path;
+void own_output(const char* path, int fd, const FileInfo& info) {
+  g_owned = {path, info.device, info.inode, fd, static_cast<off_t>(info.position)};
+  g_owns_output = 1;
   for (int signal_number : {SIGHUP, SIGINT, SIGTERM})
     ::signal(signal_number, on_terminating_signal);
 }
 
 // A failure once the header may be on its way: the reason alone, and the output goes.
 int fail_writing(std::string_view what, int error) {
-  remove_owned_output();
+  discard_output();
   say_failure(what, error);
   return k_exit_failure;
+}
+
+int fail_copying(const wavwrap::CopyError& error) {
+  const bool reading = error.side == wavwrap::Side::input;
+  return fail_writing(reading ? "Can't read input" : "Can't write output", error.error);
+}
+
+// Header and data for an input whose length is not known until it ends. A
+// seekable output gets placeholder sizes that are mended at the end, with
+// the data moved on if it outgrew RIFF; anything else keeps the streaming
+// header, whose sizes say "read to the end".
+int write_stream(std::uint32_t rate, int input, int output, const FileInfo& output_info) {
+  const auto placeholder = wavwrap::streaming_header(rate);
+  if (auto written = wavwrap::write_all(output, placeholder.bytes()); !written) {
+    return fail_writing("Can't write output", written.error());
+  }
+  const auto copied = wavwrap::copy_to_end(input, output);
+  if (!copied) return fail_copying(copied.error());
+  const bool seekable = output_info.kind == FileKind::regular && !output_info.appends;
+  if (!seekable) return k_exit_success;
+
+  const wavwrap::WavHeader header{.sample_rate = rate, .data_length = *copied};
+  const std::uint64_t start = output_info.position;
+  if (header.needs_rf64()) {
+    auto reader = wavwrap::reopen_for_reading(output);
+    if (!reader) return fail_writing("Can't write output", reader.error());
+    const std::uint64_t growth = wavwrap::k_rf64_header_size - wavwrap::k_riff_header_size;
+    if (auto moved = wavwrap::shift_forward(reader->get(), output,
+                                            start + placeholder.bytes().size(), *copied, growth);
+        !moved) {
+      return fail_writing("Can't write output", moved.error());
+    }
+  }
+  if (auto mended = wavwrap::write_all_at(output, header.to_bytes().bytes(), start); !mended) {
+    return fail_writing("Can't write output", mended.error());
+  }
+  return k_exit_success;
 }
 
 }  // namespace
@@ -141,21 +198,24 @@ int main(int argc, char** argv) {
   }
   const char* const input_path = args[1];
   const char* const output_path = args[2];
+  const bool to_standard_output = writes_to_standard_output(output_path);
+  if (to_standard_output) g_message_fd = STDERR_FILENO;
 
   const auto rate = wavwrap::parse_rate(args[3]);
   if (!rate)
     return refuse("Invalid rate: expected a whole number from 1 to 2147483647\n", k_exit_usage);
 
-  auto input = wavwrap::open_for_reading(input_path);
+  auto input = input_path == k_standard_stream
+                   ? std::expected<FileDescriptor, int>(FileDescriptor(STDIN_FILENO))
+                   : wavwrap::open_for_reading(input_path);
   if (!input) return refuse("Can't open input\n");
   const auto input_info = wavwrap::describe(input->get());
   if (!input_info) return refuse_with_reason("Can't read input", input_info.error());
   if (input_info->kind == FileKind::directory) return refuse("Can't open input\n");
-  if (input_info->kind != FileKind::regular)
-    return refuse("Can't read input: not a regular file\n");
-  if (input_info->size > wavwrap::k_riff_max_data_length) return refuse("Input too large\n");
 
-  auto opened = wavwrap::open_for_writing(output_path);
+  const bool named_output = output_path != k_standard_stream;
+  auto opened = named_output ? wavwrap::open_for_writing(output_path)
+                             : wavwrap::OpenedOutput{FileDescriptor(STDOUT_FILENO), false};
   if (!opened) return refuse("Can't open output\n");
   FileDescriptor output = std::move(opened->fd);
   const auto output_info = wavwrap::describe(output.get());
@@ -163,23 +223,32 @@ int main(int argc, char** argv) {
     if (opened->created) (void)::unlink(output_path);
     return refuse_with_reason("Can't write output", output_info.error());
   }
+  if (output_info->kind == FileKind::terminal)
+    return refuse("Refusing to write audio to a terminal\n");
   if (output_info->same_file_as(*input_info)) return refuse("Input and output are the same file\n");
   if (output_info->kind == FileKind::regular) {
-    if (auto truncated = wavwrap::truncate_to(output.get(), 0); !truncated) {
-      if (opened->created) (void)::unlink(output_path);
-      return refuse_with_reason("Can't write output", truncated.error());
+    // Standard output was opened, and truncated if need be, by the caller.
+    if (named_output) {
+      if (auto truncated = wavwrap::truncate_to(output.get(), 0); !truncated) {
+        if (opened->created) (void)::unlink(output_path);
+        return refuse_with_reason("Can't write output", truncated.error());
+      }
     }
-    own_output(output_path, *output_info);
+    own_output(named_output ? output_path : nullptr, output.get(), *output_info);
   }
 
-  const wavwrap::WavHeader header{.sample_rate = *rate,
-                                  .data_length = static_cast<std::uint32_t>(input_info->size)};
-  if (auto written = wavwrap::write_all(output.get(), header.to_bytes()); !written) {
-    return fail_writing("Can't write output", written.error());
-  }
-  if (auto copied = wavwrap::copy_exact(input->get(), output.get(), input_info->size); !copied) {
-    const bool reading = copied.error().side == wavwrap::Side::input;
-    return fail_writing(reading ? "Can't read input" : "Can't write output", copied.error().error);
+  if (input_info->length) {
+    const wavwrap::WavHeader header{.sample_rate = *rate, .data_length = *input_info->length};
+    if (auto written = wavwrap::write_all(output.get(), header.to_bytes().bytes()); !written) {
+      return fail_writing("Can't write output", written.error());
+    }
+    if (auto copied = wavwrap::copy_exact(input->get(), output.get(), header.data_length);
+        !copied) {
+      return fail_copying(copied.error());
+    }
+  } else if (int status = write_stream(*rate, input->get(), output.get(), *output_info);
+             status != k_exit_success) {
+    return status;
   }
   if (auto closed = output.close(); !closed)
     return fail_writing("Can't write output", closed.error());

@@ -57,8 +57,8 @@ class ToolTest(unittest.TestCase):
         with open(self.path(name), "rb") as f:
             return f.read()
 
-    def run_tool(self, *args, stdin=subprocess.DEVNULL, timeout=120):
-        return subprocess.run([WAVWRAP, *args], cwd=self.dir, stdin=stdin,
+    def run_tool(self, *args, stdin=subprocess.DEVNULL, input_bytes=None, timeout=120):
+        return subprocess.run([WAVWRAP, *args], cwd=self.dir, stdin=stdin, input=input_bytes,
                               capture_output=True, timeout=timeout)
 
     def listing(self):

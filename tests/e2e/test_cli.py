@@ -1,9 +1,7 @@
 """The command line, end to end: statuses, messages, bytes and files left."""
 
 import os
-import re
 import stat
-import threading
 
 from common import USAGE, ToolTest, main, riff_header, samples
 
@@ -118,26 +116,6 @@ class SameFile(ToolTest):
                                    b"Input and output are the same file\n" + USAGE)
                 self.assertEqual(self.read("in.raw"), data)
         self.assertEqual(self.listing(), ["hard.raw", "in.raw", "soft.raw", "sub"])
-
-
-class InputKinds(ToolTest):
-    NOT_REGULAR = b"Can't read input: not a regular file\n" + USAGE
-
-    def test_devices_and_pipes_are_refused_without_creating_output(self):
-        self.assertOutcome(self.run_tool("/dev/null", "out.wav", "8000"), 1, self.NOT_REGULAR)
-        self.assertOutcome(self.run_tool("/dev/stdin", "out.wav", "8000", stdin=-1), 1,
-                           self.NOT_REGULAR)
-        self.assertEqual(self.listing(), [])
-
-    def test_fifo_is_refused(self):
-        os.mkfifo(self.path("fifo"))
-        # Opening a FIFO waits for a writer, as it would for any reader.
-        writer = threading.Thread(target=lambda: os.close(os.open(self.path("fifo"), os.O_WRONLY)))
-        writer.start()
-        result = self.run_tool("fifo", "out.wav", "8000")
-        writer.join()
-        self.assertOutcome(result, 1, self.NOT_REGULAR)
-        self.assertEqual(self.listing(), ["fifo"])
 
 
 class FailuresDuringTheCopy(ToolTest):

@@ -1,13 +1,13 @@
 // Reads a WAV file with libsndfile, an independent reader: prints
-// "RATE CHANNELS FORMAT FRAMES" and writes the decoded samples, as unsigned
-// 8-bit values, to a second file.
+// "RATE CHANNELS FORMAT FRAMES" and, when given a second file, writes the
+// decoded samples there as unsigned 8-bit values.
 #include <sndfile.h>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: sndfile_dump IN.wav OUT.raw\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: sndfile_dump IN.wav [OUT.raw]\n");
     return 2;
   }
   SF_INFO info{};
@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%d %d 0x%x %lld\n", info.samplerate, info.channels,
               static_cast<unsigned>(info.format), static_cast<long long>(info.frames));
+  if (argc == 2) return sf_close(in) == 0 ? 0 : 1;
   std::FILE* out = std::fopen(argv[2], "wb");
   if (out == nullptr) return 1;
   int block[4096];

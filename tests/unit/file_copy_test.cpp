@@ -64,6 +64,7 @@ struct Pipe {
 // Sizes that straddle the plain loop's buffer and the pipe's capacity.
 constexpr std::size_t k_sizes[] = {0, 1, 4095, 65536, 131073, 1 << 20};
 
+// Both ways to copy, exactly a count after a header and to the end of input.
 TEST_F(CopyTest, FileToFileOnEveryMethod) {
   for (CopyMethod method : {CopyMethod::fastest, CopyMethod::plain_only}) {
     for (std::size_t n : k_sizes) {
@@ -76,6 +77,13 @@ TEST_F(CopyTest, FileToFileOnEveryMethod) {
       auto got = contents(out.get());
       ASSERT_EQ(got.size(), n + 3);
       EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin() + 3));
+
+      ::lseek(in.get(), 0, SEEK_SET);
+      auto whole = empty_file("whole");
+      const auto copied = wavwrap::copy_to_end(in.get(), whole.get(), method);
+      ASSERT_TRUE(copied.has_value());
+      EXPECT_EQ(*copied, n);
+      EXPECT_EQ(contents(whole.get()), data);
     }
   }
 }
@@ -146,6 +154,22 @@ TEST_F(CopyTest, FailuresNameTheSideThatFailed) {
     ASSERT_FALSE(unreadable.has_value());
     EXPECT_EQ(unreadable.error().side, Side::input);
     EXPECT_EQ(unreadable.error().error, EBADF);
+  }
+}
+
+TEST_F(CopyTest, ShiftForwardMovesEveryByteWithoutLosingAny) {
+  // Lengths below, at and across the block size, so the last block is partial.
+  for (std::size_t n :
+       {std::size_t{1}, std::size_t{35}, std::size_t{131072}, std::size_t{131072 * 3 + 17}}) {
+    SCOPED_TRACE(std::to_string(n) + " bytes");
+    auto data = pattern(44 + n);
+    auto file = file_with(data);
+    auto writer = FileDescriptor(::open(path("in").c_str(), O_WRONLY));
+    ASSERT_TRUE(wavwrap::shift_forward(file.get(), writer.get(), 44, n, 36).has_value());
+    const auto got = contents(file.get());
+    ASSERT_EQ(got.size(), 80 + n);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 44, data.begin()));  // the header's room
+    EXPECT_TRUE(std::equal(got.begin() + 80, got.end(), data.begin() + 44));
   }
 }
 

@@ -8,16 +8,43 @@
 
 namespace {
 
-std::vector<std::uint8_t> bytes_of(const wavwrap::WavHeader& header) {
+std::vector<std::uint8_t> bytes_of(const wavwrap::HeaderBytes& header) {
   std::vector<std::uint8_t> out;
-  for (std::byte b : header.to_bytes()) out.push_back(static_cast<std::uint8_t>(b));
+  for (std::byte b : header.bytes()) out.push_back(static_cast<std::uint8_t>(b));
   return out;
 }
 
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = value << 8 | b[at + i];
+std::vector<std::uint8_t> bytes_of(const wavwrap::WavHeader& header) {
+  return bytes_of(header.to_bytes());
+}
+
+std::uint64_t le(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t width) {
+  std::uint64_t value = 0;
+  for (std::size_t i = width; i-- > 0;) value = value << 8 | b[at + i];
   return value;
+}
+std::uint64_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return le(b, at, 4);
+}
+std::uint64_t le64(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return le(b, at, 8);
+}
+std::string text(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
+  return {b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n)};
+}
+
+// The fmt chunk and the data chunk's id, wherever they start.
+void expect_fmt_and_data_id(const std::vector<std::uint8_t>& b, std::size_t at,
+                            std::uint32_t rate) {
+  EXPECT_EQ(text(b, at, 4), "fmt ");
+  EXPECT_EQ(le32(b, at + 4), 16u);
+  EXPECT_EQ(le(b, at + 8, 2), 1u);   // PCM
+  EXPECT_EQ(le(b, at + 10, 2), 1u);  // mono
+  EXPECT_EQ(le32(b, at + 12), rate);
+  EXPECT_EQ(le32(b, at + 16), rate);  // byte rate: one byte per frame
+  EXPECT_EQ(le(b, at + 20, 2), 1u);   // block align
+  EXPECT_EQ(le(b, at + 22, 2), 8u);   // bits per sample
+  EXPECT_EQ(text(b, at + 24, 4), "data");
 }
 
 TEST(WavHeader, MatchesTheReferenceBytesForRate200AndThreeBytes) {
@@ -28,11 +55,11 @@ TEST(WavHeader, MatchesTheReferenceBytesForRate200AndThreeBytes) {
   EXPECT_EQ(bytes_of({.sample_rate = 200, .data_length = 3}), expected);
 }
 
-TEST(WavHeader, ComputedFieldsFollowRateAndLength) {
+TEST(WavHeader, RiffWhileTheDataFits) {
   struct Case {
     std::uint32_t rate;
-    std::uint32_t length;
-    std::uint32_t riff_size;
+    std::uint64_t length;
+    std::uint64_t riff_size;
   };
   const Case cases[] = {
       {8000, 0, 36},                        // empty data: a 44-byte file
@@ -45,14 +72,42 @@ TEST(WavHeader, ComputedFieldsFollowRateAndLength) {
     SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.length) + " bytes");
     const auto b = bytes_of({.sample_rate = c.rate, .data_length = c.length});
     ASSERT_EQ(b.size(), 44u);
-    EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
+    EXPECT_EQ(text(b, 0, 4), "RIFF");
     EXPECT_EQ(le32(b, 4), c.riff_size);
-    EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(le32(b, 24), c.rate);
-    EXPECT_EQ(le32(b, 28), c.rate);  // byte rate: one byte per frame
-    EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
+    EXPECT_EQ(text(b, 8, 4), "WAVE");
+    expect_fmt_and_data_id(b, 12, c.rate);
     EXPECT_EQ(le32(b, 40), c.length);
   }
+}
+
+TEST(WavHeader, Rf64PastTheRiffLimit) {
+  const std::uint64_t lengths[] = {wavwrap::k_riff_max_data_length + 1, 0xFFFF'FFFF, 0x1'0000'0000,
+                                   0x7FFF'FFFF'FFFF'FFFF};
+  for (const std::uint64_t length : lengths) {
+    SCOPED_TRACE(std::to_string(length) + " bytes");
+    const auto b = bytes_of({.sample_rate = 2'400'000, .data_length = length});
+    ASSERT_EQ(b.size(), 80u);
+    EXPECT_EQ(text(b, 0, 4), "RF64");
+    EXPECT_EQ(le32(b, 4), 0xFFFF'FFFFu);
+    EXPECT_EQ(text(b, 8, 8), "WAVEds64");
+    EXPECT_EQ(le32(b, 16), 28u);
+    EXPECT_EQ(le64(b, 20), length + 72);  // RIFF size: the file less its first 8 bytes
+    EXPECT_EQ(le64(b, 28), length);       // data size
+    EXPECT_EQ(le64(b, 36), length);       // sample count: one byte per frame
+    EXPECT_EQ(le32(b, 44), 0u);           // no table
+    expect_fmt_and_data_id(b, 48, 2'400'000);
+    EXPECT_EQ(le32(b, 76), 0xFFFF'FFFFu);
+  }
+}
+
+TEST(WavHeader, StreamingHeaderSaysReadToTheEnd) {
+  const auto b = bytes_of(wavwrap::streaming_header(8000));
+  ASSERT_EQ(b.size(), 44u);
+  EXPECT_EQ(text(b, 0, 4), "RIFF");
+  EXPECT_EQ(le32(b, 4), 0xFFFF'FFFFu);
+  EXPECT_EQ(text(b, 8, 4), "WAVE");
+  expect_fmt_and_data_id(b, 12, 8000);
+  EXPECT_EQ(le32(b, 40), 0xFFFF'FFFFu);
 }
 
 TEST(WavHeader, LimitIsWhatTheSizeFieldsHold) {
