@@ -125,7 +125,10 @@ extern "C" void on_terminating_signal(int signal_number) {
 }
 
 void own_output(const char* path, int fd, const FileInfo& info) {
-  g_owned = {path, info.device, info.inode, fd, static_cast<off_t>(info.position)};
+  // Appending writes land at the end, whatever the offset says.
+  const std::uint64_t start =
+      info.appends ? info.position + info.length.value_or(0) : info.position;
+  g_owned = {path, info.device, info.inode, fd, static_cast<off_t>(start)};
   g_owns_output = 1;
   for (int signal_number : {SIGHUP, SIGINT, SIGTERM})
     ::signal(signal_number, on_terminating_signal);
@@ -175,6 +178,17 @@ int write_stream(std::uint32_t rate, int input, int output, const FileInfo& outp
   return k_exit_success;
 }
 
+// "-" names the standard streams, which the caller opened.
+std::expected<FileDescriptor, int> open_input(const char* path) {
+  if (path == k_standard_stream) return FileDescriptor(STDIN_FILENO);
+  return wavwrap::open_for_reading(path);
+}
+
+std::expected<wavwrap::OpenedOutput, int> open_output(const char* path) {
+  if (path == k_standard_stream) return wavwrap::OpenedOutput{FileDescriptor(STDOUT_FILENO)};
+  return wavwrap::open_for_writing(path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,24 +212,19 @@ int main(int argc, char** argv) {
   }
   const char* const input_path = args[1];
   const char* const output_path = args[2];
-  const bool to_standard_output = writes_to_standard_output(output_path);
-  if (to_standard_output) g_message_fd = STDERR_FILENO;
+  if (writes_to_standard_output(output_path)) g_message_fd = STDERR_FILENO;
 
   const auto rate = wavwrap::parse_rate(args[3]);
   if (!rate)
     return refuse("Invalid rate: expected a whole number from 1 to 2147483647\n", k_exit_usage);
 
-  auto input = input_path == k_standard_stream
-                   ? std::expected<FileDescriptor, int>(FileDescriptor(STDIN_FILENO))
-                   : wavwrap::open_for_reading(input_path);
+  auto input = open_input(input_path);
   if (!input) return refuse("Can't open input\n");
   const auto input_info = wavwrap::describe(input->get());
   if (!input_info) return refuse_with_reason("Can't read input", input_info.error());
   if (input_info->kind == FileKind::directory) return refuse("Can't open input\n");
 
-  const bool named_output = output_path != k_standard_stream;
-  auto opened = named_output ? wavwrap::open_for_writing(output_path)
-                             : wavwrap::OpenedOutput{FileDescriptor(STDOUT_FILENO), false};
+  auto opened = open_output(output_path);
   if (!opened) return refuse("Can't open output\n");
   FileDescriptor output = std::move(opened->fd);
   const auto output_info = wavwrap::describe(output.get());
@@ -228,6 +237,7 @@ int main(int argc, char** argv) {
   if (output_info->same_file_as(*input_info)) return refuse("Input and output are the same file\n");
   if (output_info->kind == FileKind::regular) {
     // Standard output was opened, and truncated if need be, by the caller.
+    const bool named_output = output_path != k_standard_stream;
     if (named_output) {
       if (auto truncated = wavwrap::truncate_to(output.get(), 0); !truncated) {
         if (opened->created) (void)::unlink(output_path);

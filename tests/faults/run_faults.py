@@ -1,0 +1,290 @@
+"""Runs wavwrap with one system call failing at a time, on every copy path,
+and checks the tool's promise after each run:
+
+- exit 0 only with a byte-exact output, and nothing printed;
+- otherwise exit 1, a message that names the side that failed, no regular
+  output file left behind;
+- the input unchanged, always;
+- interruptions (EINTR, EAGAIN), short counts and any failure of a kernel fast
+  path (which hands over to the plain loop) end in a byte-exact success.
+
+Usage: run_faults.py small|rf64 [--doc FILE]
+The failures come from an LD_PRELOAD shim (tests/faults/shim.cpp) set by the
+environment: WAVWRAP names a dynamically linked build, FAULT_SHIM the shim.
+"""
+
+import argparse
+import collections
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from common import SKIP, riff_header, samples  # noqa: E402
+
+WAVWRAP = os.environ.get("WAVWRAP", "")
+SHIM = os.environ.get("FAULT_SHIM", "")
+RIFF_LIMIT = 0xFFFFFFFF - 36
+FAST = ("copy_file_range", "sendfile", "splice")
+MUST_SUCCEED = ("EINTR", "EAGAIN", "short")
+
+FAULTS = {
+    "read": ["EIO", "EINTR", "EAGAIN", "short", "zero"],
+    "write": ["EIO", "ENOSPC", "EINTR", "EAGAIN", "short", "zero"],
+    "pread": ["EIO", "EINTR", "short", "zero"],
+    "pwrite": ["EIO", "ENOSPC", "EINTR", "short", "zero"],
+    "copy_file_range": ["EIO", "ENOSPC", "EINTR", "EXDEV", "EINVAL", "ENOSYS", "EOPNOTSUPP",
+                        "short", "zero"],
+    "sendfile": ["EIO", "ENOSPC", "EINTR", "EAGAIN", "EINVAL", "ENOSYS", "short", "zero"],
+    "splice": ["EIO", "ENOSPC", "EINTR", "EAGAIN", "EINVAL", "ENOSYS", "short", "zero"],
+    "lseek": ["EIO"],
+    "ftruncate": ["EIO", "EINTR"],
+    "fstat": ["EIO"],
+    "close": ["EIO", "EINTR"],
+}
+# The side a failure of each call must be reported on; None: either.
+SIDE = {"read": "Can't read input", "write": "Can't write output", "pread": "Can't write output",
+        "pwrite": "Can't write output", "ftruncate": "Can't write output",
+        "close": "Can't write output"}
+
+
+class Path:
+    def __init__(self, name, source, sink, plain=False, rf64=False):
+        self.name, self.source, self.sink, self.plain, self.rf64 = name, source, sink, plain, rf64
+
+
+SMALL = [Path("file to file", "file", "file"), Path("file to pipe", "file", "pipe"),
+         Path("pipe to file", "pipe", "file"), Path("pipe to pipe", "pipe", "pipe"),
+         Path("plain loop, file to file", "file", "file", plain=True),
+         Path("plain loop, pipe to file", "pipe", "file", plain=True),
+         Path("plain loop, pipe to pipe", "pipe", "pipe", plain=True)]
+RF64 = [Path("RF64, file to file", "file", "file", rf64=True),
+        Path("RF64, pipe to file (data moved)", "pipe", "file", rf64=True)]
+
+
+def rf64_header(rate, n):
+    return (b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE"
+            + b"ds64" + struct.pack("<IQQQI", 28, n + 72, n, n, 0)
+            + b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, rate, rate, 1, 8)
+            + b"data" + struct.pack("<I", 0xFFFFFFFF))
+
+
+def streaming_header(rate):
+    h = bytearray(riff_header(rate, 0))
+    struct.pack_into("<I", h, 4, 0xFFFFFFFF)
+    struct.pack_into("<I", h, 40, 0xFFFFFFFF)
+    return bytes(h)
+
+
+class Bench:
+    """One folder with the input; runs the tool and judges each run."""
+
+    def __init__(self, folder, rf64):
+        self.dir = folder
+        self.input = os.path.join(folder, "in.raw")
+        self.output = os.path.join(folder, "out.wav")
+        if rf64:
+            self.length = RIFF_LIMIT + 1001
+            with open(self.input, "wb") as f:
+                f.write(b"head")
+                f.truncate(self.length - 4)
+                f.seek(self.length - 4)
+                f.write(b"tail")
+            self.data = None
+        else:
+            self.data = samples(300001)
+            self.length = len(self.data)
+            with open(self.input, "wb") as f:
+                f.write(self.data)
+        st = os.stat(self.input)
+        self.input_stamp = (st.st_size, st.st_mtime_ns)
+
+    def run(self, path, fault=None, counts=None):
+        env = dict(os.environ, LD_PRELOAD=SHIM)
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+        if fault:
+            env["WAVWRAP_FAULT"] = fault
+        if counts:
+            env["WAVWRAP_FAULT_COUNTS"] = counts
+        if path.plain:
+            env["WAVWRAP_FAULT_NOFAST"] = "1"
+        args = [WAVWRAP, "in.raw" if path.source == "file" else "-",
+                "out.wav" if path.sink == "file" else "-", "8000"]
+        if os.path.exists(self.output):
+            os.unlink(self.output)
+        feeder = None
+        stdin, data_in = subprocess.DEVNULL, None
+        if path.source == "pipe":
+            if self.data is not None:
+                stdin, data_in = subprocess.PIPE, self.data
+            else:
+                feeder = subprocess.Popen(["cat", self.input], stdout=subprocess.PIPE)
+                stdin = feeder.stdout
+        proc = subprocess.Popen(args, cwd=self.dir, env=env, stdin=stdin,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if feeder:
+            feeder.stdout.close()
+        out, err = proc.communicate(data_in, timeout=1800 if path.rf64 else 60)
+        if feeder:
+            feeder.kill()
+            feeder.wait()
+        return proc.returncode, out, err
+
+    def expected_header(self, path, n):
+        if path.source == "pipe" and path.sink == "pipe":
+            return streaming_header(8000)
+        return rf64_header(8000, n) if n > RIFF_LIMIT else riff_header(8000, n)
+
+    def output_is(self, path, stdout, n):
+        """True when the output is the exact conversion of the input's first n bytes."""
+        header = self.expected_header(path, n)
+        if path.sink == "pipe":
+            return stdout == header + self.data[:n]
+        if not os.path.exists(self.output):
+            return False
+        if self.data is not None:
+            with open(self.output, "rb") as f:
+                return f.read() == header + self.data[:n]
+        if os.path.getsize(self.output) != len(header) + n:
+            return False
+        with open(self.output, "rb") as f:
+            if f.read(len(header)) != header:
+                return False
+        skip = f"{len(header)}:0"
+        return subprocess.run(["cmp", "-s", "-i", skip, self.output, self.input]).returncode == 0
+
+    def judge(self, path, call, fault, result):
+        """Returns (outcome, broken): a short name of what happened, and whether it breaks the promise."""
+        status, stdout, stderr = result
+        st = os.stat(self.input)
+        if (st.st_size, st.st_mtime_ns) != self.input_stamp or (
+                self.data is not None and open(self.input, "rb").read() != self.data):
+            return "input changed", True
+        messages = stderr if path.sink == "pipe" else stdout + stderr
+        must_succeed = fault in MUST_SUCCEED or call in FAST
+        if status == 0:
+            if messages:
+                return "success with a message", True
+            if self.output_is(path, stdout, self.length):
+                return "exact success", False
+            # A stream that reads zero bytes has ended: a shorter, exact conversion.
+            if call == "read" and fault == "zero" and path.source == "pipe":
+                produced = (len(stdout) if path.sink == "pipe"
+                            else os.path.getsize(self.output)) - 44
+                if 0 <= produced < self.length and self.output_is(path, stdout, produced):
+                    return "exact success, stream ended", False
+            return "success with a wrong output", True
+        if status != 1:
+            return f"exit status {status}", True
+        if path.sink == "file" and os.path.exists(self.output):
+            return "failure left an output file", True
+        side = SIDE.get(call)
+        named = messages.startswith(side.encode()) if side else messages.startswith(b"Can't")
+        if not named:
+            return "failure without the right message", True
+        if must_succeed:
+            return "failure where a retry or fallback was due", True
+        return "failure reported, no output", False
+
+
+def positions(count, rf64):
+    wanted = {1, count} if rf64 else {1, 2, 3, count // 2, count - 1, count}
+    return sorted(p for p in wanted if 1 <= p <= count)
+
+
+def faults_for(call, rf64):
+    if not rf64:
+        return FAULTS[call]
+    return [f for f in ("EIO", "ENOSPC", "EINTR", "short") if f in FAULTS[call]]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("group", choices=["small", "rf64"])
+    parser.add_argument("--doc", help="write the results as a Markdown table to this file")
+    options = parser.parse_args()
+    if not (WAVWRAP and SHIM and os.path.exists(SHIM)):
+        print("skipped: WAVWRAP and FAULT_SHIM must name the dynamic build and the shim")
+        return SKIP
+    rf64 = options.group == "rf64"
+    paths = RF64 if rf64 else SMALL
+    # The calls that RF64 adds; the rest is the same as on the small paths.
+    rf64_calls = {"RF64, file to file": ("write", "copy_file_range"),
+                  "RF64, pipe to file (data moved)": ("pread", "pwrite", "close")}
+
+    table = collections.OrderedDict()
+    runs = breaks = 0
+    with tempfile.TemporaryDirectory(prefix="wavwrap-faults-") as folder:
+        bench = Bench(folder, rf64)
+        for path in paths:
+            counts_file = os.path.join(folder, "counts")
+            clean = bench.run(path, counts=counts_file)
+            outcome, broken = bench.judge(path, None, None, clean)
+            if broken:
+                print(f"{path.name}: the clean run fails: {outcome} {clean}")
+                return 1
+            with open(counts_file) as f:
+                counts = {name: int(n) for name, n in (line.split() for line in f)}
+            for call, count in counts.items():
+                if count == 0 or (rf64 and call not in rf64_calls[path.name]):
+                    continue
+                if path.plain and call in FAST:
+                    continue  # the shim already fails every one of them
+                for fault in faults_for(call, rf64):
+                    for nth in positions(count, rf64):
+                        result = bench.run(path, fault=f"{call}:{fault}:{nth}")
+                        outcome, broken = bench.judge(path, call, fault, result)
+                        runs += 1
+                        cell = table.setdefault((call, fault), {}).setdefault(
+                            path.name, collections.Counter())
+                        cell[outcome] += 1
+                        if broken:
+                            breaks += 1
+                            print(f"BROKEN {path.name}: {call}:{fault}:{nth} of {count}: "
+                                  f"{outcome}; status {result[0]}, "
+                                  f"stderr {result[2][:200]!r}")
+            print(f"{path.name}: done, {sum(counts.values())} calls in a clean run", flush=True)
+
+    faults = len(table)
+    summary = (f"{runs} runs, {faults} kinds of fault (call and failure), "
+               f"{breaks} broken promises")
+    print(summary)
+    if options.doc:
+        write_doc(options.doc, options.group, paths, table, summary)
+    return 1 if breaks else 0
+
+
+SHORT = {"exact success": "ok", "exact success, stream ended": "ok (ended)",
+         "failure reported, no output": "failed safely"}
+
+
+def write_doc(doc, group, paths, table, summary):
+    names = [p.name for p in paths]
+    lines = [f"# Fault injection: {'RF64 paths' if group == 'rf64' else 'every copy path'}", "",
+             f"Written by `tests/faults/run_faults.py {group} --doc {doc}`; see reliability.md.",
+             "", summary + ".", "",
+             "Each cell: what the runs with that fault at that call ended in, and how many runs "
+             "(one per position of the failing call: first, second, third, middle, last but one, "
+             "last). \"ok\": exit 0 with a byte-exact output. \"failed safely\": exit 1, the "
+             "message names the side, no output file left, input unchanged. \"ok (ended)\": a "
+             "stream read that returns 0 is the end of the stream; the output is the exact "
+             "conversion of what came before. An empty cell: that path makes no such call.", "",
+             "| call | fault | " + " | ".join(names) + " |",
+             "|---|---|" + "---|" * len(names)]
+    for (call, fault), cells in table.items():
+        row = []
+        for name in names:
+            counter = cells.get(name)
+            if not counter:
+                row.append("")
+                continue
+            row.append(", ".join(f"{SHORT.get(o, o)} ×{n}" for o, n in counter.items()))
+        lines.append(f"| {call} | {fault} | " + " | ".join(row) + " |")
+    with open(doc, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
