@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -95,7 +97,8 @@ bool writes_to_standard_output(const char* output_path) {
 // output, which the caller opened, is cut back to where the run started.
 // Devices and pipes are never touched. Everything here is async-signal-safe.
 struct OwnedOutput {
-  const char* path = nullptr;  // null: standard output
+  bool named = false;                 // false: standard output
+  std::array<char, PATH_MAX> path{};  // where the file really is, links resolved
   dev_t device = 0;
   ino_t inode = 0;
   int fd = -1;
@@ -107,14 +110,14 @@ volatile std::sig_atomic_t g_owns_output = 0;
 void discard_output() {
   if (g_owns_output == 0) return;
   g_owns_output = 0;
-  if (g_owned.path == nullptr) {
+  if (!g_owned.named) {
     (void)::ftruncate(g_owned.fd, g_owned.start);
     return;
   }
   struct stat st {};
-  if (::lstat(g_owned.path, &st) == 0 && st.st_dev == g_owned.device &&
+  if (::lstat(g_owned.path.data(), &st) == 0 && st.st_dev == g_owned.device &&
       st.st_ino == g_owned.inode) {
-    (void)::unlink(g_owned.path);
+    (void)::unlink(g_owned.path.data());
   }
 }
 
@@ -124,11 +127,28 @@ extern "C" void on_terminating_signal(int signal_number) {
   ::raise(signal_number);
 }
 
+// `path` is null for standard output.
 void own_output(const char* path, int fd, const FileInfo& info) {
+  g_owned.named = path != nullptr;
+  if (g_owned.named) {
+    // Through a symbolic link the data lands in the link's target, so that
+    // is the file to remove; the kernel knows where it is.
+    std::array<char, 32> by_descriptor{};
+    std::snprintf(by_descriptor.data(), by_descriptor.size(), "/proc/self/fd/%d", fd);
+    const ssize_t n =
+        ::readlink(by_descriptor.data(), g_owned.path.data(), g_owned.path.size() - 1);
+    const std::size_t length =
+        n > 0 ? static_cast<std::size_t>(n) : std::min(std::strlen(path), g_owned.path.size() - 1);
+    if (n <= 0) std::copy_n(path, length, g_owned.path.data());
+    g_owned.path[length] = '\0';
+  }
   // Appending writes land at the end, whatever the offset says.
   const std::uint64_t start =
       info.appends ? info.position + info.length.value_or(0) : info.position;
-  g_owned = {path, info.device, info.inode, fd, static_cast<off_t>(start)};
+  g_owned.device = info.device;
+  g_owned.inode = info.inode;
+  g_owned.fd = fd;
+  g_owned.start = static_cast<off_t>(start);
   g_owns_output = 1;
   for (int signal_number : {SIGHUP, SIGINT, SIGTERM})
     ::signal(signal_number, on_terminating_signal);

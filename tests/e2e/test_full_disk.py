@@ -34,6 +34,17 @@ class FullDisk(ToolTest):
                 self.assertOutcome(result, 1, FULL)
                 self.assertDiskEmptyAndInputKept()
 
+    def test_through_a_symbolic_link_the_target_goes(self):
+        for existing in (False, True):
+            with self.subTest(existing_target=existing):
+                if existing:
+                    with open(os.path.join(self.disk, "out.wav"), "wb") as f:
+                        f.write(b"previous")
+                os.symlink("disk/out.wav", self.path("link.wav"))
+                self.assertOutcome(self.run_tool("in.raw", "link.wav", "8000"), 1, FULL)
+                self.assertDiskEmptyAndInputKept()
+                os.unlink(self.path("link.wav"))
+
     def test_standard_output_on_a_full_disk_is_cut_back_to_where_it_was(self):
         out = os.path.join(self.disk, "out.wav")
         for source in ("in.raw", "-"):
