@@ -75,10 +75,16 @@ int refuse_with_reason(std::string_view what, int error) {
 }
 
 // A descriptor the caller closed stays free and the next open() would take
-// it: our messages could then land in the output file. Keep 0, 1 and 2 taken.
+// it: our messages could then land in the output file. Keep 0, 1 and 2
+// taken, and remember which were closed: "-" cannot name those.
+std::array<bool, 3> g_standard_closed{};
+
 void keep_standard_descriptors_open() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDWR);
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      g_standard_closed[static_cast<std::size_t>(fd)] = true;
+      (void)::open("/dev/null", O_RDWR);
+    }
   }
 }
 
@@ -200,12 +206,18 @@ int write_stream(std::uint32_t rate, int input, int output, const FileInfo& outp
 
 // "-" names the standard streams, which the caller opened.
 std::expected<FileDescriptor, int> open_input(const char* path) {
-  if (path == k_standard_stream) return FileDescriptor(STDIN_FILENO);
+  if (path == k_standard_stream) {
+    if (g_standard_closed[STDIN_FILENO]) return std::unexpected(EBADF);
+    return FileDescriptor(STDIN_FILENO);
+  }
   return wavwrap::open_for_reading(path);
 }
 
 std::expected<wavwrap::OpenedOutput, int> open_output(const char* path) {
-  if (path == k_standard_stream) return wavwrap::OpenedOutput{FileDescriptor(STDOUT_FILENO)};
+  if (path == k_standard_stream) {
+    if (g_standard_closed[STDOUT_FILENO]) return std::unexpected(EBADF);
+    return wavwrap::OpenedOutput{FileDescriptor(STDOUT_FILENO)};
+  }
   return wavwrap::open_for_writing(path);
 }
 

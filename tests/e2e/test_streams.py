@@ -140,6 +140,32 @@ class StandardOutput(ToolTest):
                     os.close(slave)
 
 
+class ClosedStandardStreams(ToolTest):
+    def test_dash_cannot_name_a_closed_stream(self):
+        self.write("in.raw", b"abc")
+        cases = [  # (arguments, descriptor to close, status, stdout, stderr)
+            (["-", "out.wav", "8000"], 0, 1, b"Can't open input\n" + USAGE, b""),
+            (["in.raw", "-", "8000"], 1, 1, b"", b"Can't open output\n" + USAGE),
+        ]
+        for args, closed, status, stdout, stderr in cases:
+            with self.subTest(args=args):
+                result = subprocess.run([WAVWRAP, *args], cwd=self.dir, capture_output=True,
+                                        preexec_fn=lambda fd=closed: os.close(fd))
+                self.assertOutcome(result, status, stdout if closed != 1 else b"", stderr)
+                self.assertFalse(os.path.exists(self.path("out.wav")))
+
+    def test_messages_never_land_in_a_file_when_standard_streams_are_closed(self):
+        # With 0 and 1 closed, the input and output would take them, and the
+        # refusal would be written over the very input it protects.
+        data = samples(1000)
+        self.write("in.raw", data)
+        result = subprocess.run([WAVWRAP, "in.raw", "in.raw", "8000"], cwd=self.dir,
+                                stderr=subprocess.PIPE,
+                                preexec_fn=lambda: (os.close(0), os.close(1)))
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(self.read("in.raw"), data)
+
+
 class SameFileThroughStandardStreams(ToolTest):
     def test_standard_input_and_output_on_one_file_are_refused(self):
         data = samples(5000)
