@@ -10,4 +10,7 @@ set format x "%.0s%cB"
 set key left top
 set grid
 set key autotitle columnhead
-plot for [i=2:columns] data using 1:i with linespoints lw 2 pt 7
+# One colour per tool; the pipelines dashed.
+colours = "#9400d3 #009e73 #56b4e9 #e69f00 #c0b020 #0072b2 #e51e10 #000000 #d55e00 #808080"
+plot for [i=2:7] data using 1:i with linespoints lw 2 pt 7 lc rgb word(colours, i - 1), \
+     for [i=8:columns] data using 1:i with linespoints lw 2 pt 7 lc rgb word(colours, i - 1) dt 2
