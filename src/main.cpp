@@ -92,8 +92,8 @@ void keep_standard_descriptors_open() {
 // such as /dev/stdout that names the same file.
 bool writes_to_standard_output(const char* output_path) {
   if (output_path == k_standard_stream) return true;
-  struct stat named {
-  }, standard{};
+  struct stat named {};
+  struct stat standard {};
   return ::stat(output_path, &named) == 0 && ::fstat(STDOUT_FILENO, &standard) == 0 &&
          named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
 }

@@ -189,6 +189,10 @@ class Bench:
         return "failure reported, no output", False
 
 
+POSITIONS = {"small": "first, second, third, middle, last but one, last",
+             "rf64": "first and last, each run taking seconds"}
+
+
 def positions(count, rf64):
     wanted = {1, count} if rf64 else {1, 2, 3, count // 2, count - 1, count}
     return sorted(p for p in wanted if 1 <= p <= count)
@@ -263,11 +267,11 @@ SHORT = {"exact success": "ok", "exact success, stream ended": "ok (ended)",
 def write_doc(doc, group, paths, table, summary):
     names = [p.name for p in paths]
     lines = [f"# Fault injection: {'RF64 paths' if group == 'rf64' else 'every copy path'}", "",
-             f"Written by `tests/faults/run_faults.py {group} --doc {doc}`; see reliability.md.",
+             f"Written by `tests/faults/run_faults.py {group} --doc FILE`; see reliability.md.",
              "", summary + ".", "",
              "Each cell: what the runs with that fault at that call ended in, and how many runs "
-             "(one per position of the failing call: first, second, third, middle, last but one, "
-             "last). \"ok\": exit 0 with a byte-exact output. \"failed safely\": exit 1, the "
+             f"(one per position of the failing call: {POSITIONS[group]}). "
+             "\"ok\": exit 0 with a byte-exact output. \"failed safely\": exit 1, the "
              "message names the side, no output file left, input unchanged. \"ok (ended)\": a "
              "stream read that returns 0 is the end of the stream; the output is the exact "
              "conversion of what came before. An empty cell: that path makes no such call.", "",
