@@ -259,11 +259,13 @@ int main(int argc, char** argv) {
   auto opened = open_output(output_path);
   if (!opened) return refuse("Can't open output\n");
   FileDescriptor output = std::move(opened->fd);
-  const auto output_info = wavwrap::describe(output.get());
-  if (!output_info) {
+  // Until the output is truncated, a failure may remove only a file this run created.
+  const auto abandon_output = [&](int error) {
     if (opened->created) (void)::unlink(output_path);
-    return refuse_with_reason("Can't write output", output_info.error());
-  }
+    return refuse_with_reason("Can't write output", error);
+  };
+  const auto output_info = wavwrap::describe(output.get());
+  if (!output_info) return abandon_output(output_info.error());
   if (output_info->kind == FileKind::terminal)
     return refuse("Refusing to write audio to a terminal\n");
   if (output_info->same_file_as(*input_info)) return refuse("Input and output are the same file\n");
@@ -272,8 +274,7 @@ int main(int argc, char** argv) {
     const bool named_output = output_path != k_standard_stream;
     if (named_output) {
       if (auto truncated = wavwrap::truncate_to(output.get(), 0); !truncated) {
-        if (opened->created) (void)::unlink(output_path);
-        return refuse_with_reason("Can't write output", truncated.error());
+        return abandon_output(truncated.error());
       }
     }
     own_output(named_output ? output_path : nullptr, output.get(), *output_info);

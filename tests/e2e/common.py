@@ -20,6 +20,22 @@ def riff_header(rate, length):
             + b"data" + struct.pack("<I", length))
 
 
+def rf64_header(rate, length):
+    """The 80-byte RF64 header: sizes in the ds64 chunk, 0xFFFFFFFF in their 32-bit places."""
+    return (b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE"
+            + b"ds64" + struct.pack("<IQQQI", 28, length + 72, length, length, 0)
+            + b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, rate, rate, 1, 8)
+            + b"data" + struct.pack("<I", 0xFFFFFFFF))
+
+
+def streaming_header(rate):
+    """The 44-byte header for data of unknown length: both sizes 0xFFFFFFFF."""
+    header = bytearray(riff_header(rate, 0))
+    struct.pack_into("<I", header, 4, 0xFFFFFFFF)
+    struct.pack_into("<I", header, 40, 0xFFFFFFFF)
+    return bytes(header)
+
+
 def samples(n, seed=1):
     """n bytes covering every byte value, in an order that catches shifts."""
     return bytes((i * 7 + seed + (i >> 8)) & 0xFF for i in range(n))

@@ -1,13 +1,12 @@
 """Inputs of gigabytes, made sparse so they cost no disk until copied."""
 
 import os
-import struct
 import sys
 import signal
 import subprocess
 import time
 
-from common import SKIP, WAVWRAP, ToolTest, main, riff_header
+from common import SKIP, WAVWRAP, ToolTest, main, rf64_header, riff_header
 
 SNDFILE_DUMP = os.environ.get("SNDFILE_DUMP", "")
 
@@ -33,11 +32,8 @@ class Large(ToolTest):
             self.assertEqual(f.read(), b"\x00\x01\x02\x03")
 
     def check_rf64(self, name, length, rate, head, tail):
-        """The 80-byte RF64 header, built here independently, then the data's ends."""
-        expected = (b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE"
-                    + b"ds64" + struct.pack("<IQQQI", 28, length + 72, length, length, 0)
-                    + b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, rate, rate, 1, 8)
-                    + b"data" + struct.pack("<I", 0xFFFFFFFF))
+        """The 80-byte RF64 header, built independently, then the data's ends."""
+        expected = rf64_header(rate, length)
         self.assertEqual(os.path.getsize(self.path(name)), 80 + length)
         with open(self.path(name), "rb") as f:
             self.assertEqual(f.read(80 + len(head)), expected + head)

@@ -5,20 +5,12 @@ import os
 import pty
 import select
 import signal
-import struct
 import subprocess
 import threading
 
-from common import USAGE, WAVWRAP, ToolTest, main, riff_header, samples
+from common import USAGE, WAVWRAP, ToolTest, main, riff_header, samples, streaming_header
 
 STREAMING = 0xFFFFFFFF
-
-
-def streaming_header(rate):
-    header = bytearray(riff_header(rate, 0))
-    struct.pack_into("<I", header, 4, STREAMING)
-    struct.pack_into("<I", header, 40, STREAMING)
-    return bytes(header)
 
 
 class StreamInput(ToolTest):

@@ -16,13 +16,12 @@ environment: WAVWRAP names a dynamically linked build, FAULT_SHIM the shim.
 import argparse
 import collections
 import os
-import struct
 import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from common import SKIP, riff_header, samples  # noqa: E402
+from common import SKIP, rf64_header, riff_header, samples, streaming_header  # noqa: E402
 
 WAVWRAP = os.environ.get("WAVWRAP", "")
 SHIM = os.environ.get("FAULT_SHIM", "")
@@ -62,20 +61,6 @@ SMALL = [Path("file to file", "file", "file"), Path("file to pipe", "file", "pip
          Path("plain loop, pipe to pipe", "pipe", "pipe", plain=True)]
 RF64 = [Path("RF64, file to file", "file", "file", rf64=True),
         Path("RF64, pipe to file (data moved)", "pipe", "file", rf64=True)]
-
-
-def rf64_header(rate, n):
-    return (b"RF64" + struct.pack("<I", 0xFFFFFFFF) + b"WAVE"
-            + b"ds64" + struct.pack("<IQQQI", 28, n + 72, n, n, 0)
-            + b"fmt " + struct.pack("<IHHIIHH", 16, 1, 1, rate, rate, 1, 8)
-            + b"data" + struct.pack("<I", 0xFFFFFFFF))
-
-
-def streaming_header(rate):
-    h = bytearray(riff_header(rate, 0))
-    struct.pack_into("<I", h, 4, 0xFFFFFFFF)
-    struct.pack_into("<I", h, 40, 0xFFFFFFFF)
-    return bytes(h)
 
 
 class Bench:
