@@ -66,12 +66,12 @@ long g_counts[k_calls];
 __attribute__((constructor)) void read_settings() {
   g_settings.no_fast_paths = std::getenv("WAVWRAP_FAULT_NOFAST") != nullptr;
   g_settings.counts_file = std::getenv("WAVWRAP_FAULT_COUNTS");
-  const char* spec = std::getenv("WAVWRAP_FAULT");
-  if (spec == nullptr) return;
+  const char* setting = std::getenv("WAVWRAP_FAULT");
+  if (setting == nullptr) return;
   char call[32] = {}, fault[32] = {};
   long nth = 0;
-  if (std::sscanf(spec, "%31[^:]:%31[^:]:%ld", call, fault, &nth) != 3) {
-    std::fprintf(stderr, "shim: bad WAVWRAP_FAULT %s\n", spec);
+  if (std::sscanf(setting, "%31[^:]:%31[^:]:%ld", call, fault, &nth) != 3) {
+    std::fprintf(stderr, "shim: bad WAVWRAP_FAULT %s\n", setting);
     std::abort();
   }
   for (int c = 0; c < k_calls; ++c) {
@@ -87,7 +87,7 @@ __attribute__((constructor)) void read_settings() {
     }
   }
   if (g_settings.call < 0 || g_settings.kind == Kind::none) {
-    std::fprintf(stderr, "shim: unknown call or fault in %s\n", spec);
+    std::fprintf(stderr, "shim: unknown call or fault in %s\n", setting);
     std::abort();
   }
 }
