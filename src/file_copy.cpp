@@ -256,10 +256,14 @@ std::expected<std::uint64_t, CopyError> copy_to_end(int in, int out, CopyMethod 
   return copy(in, out, std::numeric_limits<std::uint64_t>::max(), method);
 }
 
-std::expected<FileDescriptor, int> reopen_for_reading(int fd) {
+std::array<char, 32> descriptor_path(int fd) {
   std::array<char, 32> path{};
   std::snprintf(path.data(), path.size(), "/proc/self/fd/%d", fd);
-  return open_for_reading(path.data());
+  return path;
+}
+
+std::expected<FileDescriptor, int> reopen_for_reading(int fd) {
+  return open_for_reading(descriptor_path(fd).data());
 }
 
 std::expected<void, int> shift_forward(int reader, int writer, std::uint64_t from,

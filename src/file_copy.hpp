@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -102,6 +103,10 @@ enum class CopyMethod {
 // Copies until `in` reports end of input; returns the number of bytes copied.
 [[nodiscard]] std::expected<std::uint64_t, CopyError> copy_to_end(
     int in, int out, CopyMethod method = CopyMethod::fastest);
+
+// The name under which the kernel shows the file behind an open descriptor:
+// "/proc/self/fd/N", a link to the file wherever it is.
+[[nodiscard]] std::array<char, 32> descriptor_path(int fd);
 
 // A second, read-only descriptor for the file behind `fd`, which may have
 // been opened write-only.

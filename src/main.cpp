@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -139,10 +138,8 @@ void own_output(const char* path, int fd, const FileInfo& info) {
   if (g_owned.named) {
     // Through a symbolic link the data lands in the link's target, so that
     // is the file to remove; the kernel knows where it is.
-    std::array<char, 32> by_descriptor{};
-    std::snprintf(by_descriptor.data(), by_descriptor.size(), "/proc/self/fd/%d", fd);
-    const ssize_t n =
-        ::readlink(by_descriptor.data(), g_owned.path.data(), g_owned.path.size() - 1);
+    const ssize_t n = ::readlink(wavwrap::descriptor_path(fd).data(), g_owned.path.data(),
+                                 g_owned.path.size() - 1);
     const std::size_t length =
         n > 0 ? static_cast<std::size_t>(n) : std::min(std::strlen(path), g_owned.path.size() - 1);
     if (n <= 0) std::copy_n(path, length, g_owned.path.data());
