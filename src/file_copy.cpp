@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 
@@ -219,41 +220,59 @@ namespace {
 
 // The copy behind both entry points: up to `count` bytes, through the fast
 // paths first, then the plain loop, which alone decides what a zero means.
+// With a transform, a read that ends within a unit keeps that unit's first
+// bytes at the front of the buffer until the rest arrives.
 std::expected<std::uint64_t, CopyError> copy(int in, int out, std::uint64_t count,
-                                             CopyMethod method) {
-  std::uint64_t moved = 0;
-  if (method == CopyMethod::fastest) {
+                                             CopyMethod method, Transform transform) {
+  std::uint64_t moved = 0;  // written to `out`
+  if (method == CopyMethod::fastest && !transform.changes_bytes()) {
     widen_pipe(in);
     widen_pipe(out);
     for (FastTransfer transfer : {by_copy_file_range, by_sendfile, by_splice}) {
       moved += pump(transfer, in, out, count - moved);
     }
   }
-  while (moved < count) {
+  // Whole units per full buffer, so that reads from a file never split one.
+  const std::size_t room = k_buffer_size - k_buffer_size % transform.unit;
+  std::size_t carried = 0;  // read, not yet written: the start of a unit
+  while (moved + carried < count) {
     const auto want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(count - moved, k_buffer_size));
-    const auto got = read_some(in, g_buffer, want);
+        static_cast<std::size_t>(std::min<std::uint64_t>(count - moved - carried, room - carried));
+    const auto got = read_some(in, g_buffer + carried, want);
     if (!got) return std::unexpected(CopyError{Side::input, got.error()});
     if (*got == 0) break;
-    if (auto w = write_all(out, {g_buffer, *got}); !w) {
+    const std::size_t filled = carried + *got;
+    const std::size_t whole = filled - filled % transform.unit;
+    if (transform.changes_bytes()) transform.apply({g_buffer, whole});
+    if (auto w = write_all(out, {g_buffer, whole}); !w) {
       return std::unexpected(CopyError{Side::output, w.error()});
     }
-    moved += *got;
+    moved += whole;
+    carried = filled - whole;
+    std::memmove(g_buffer, g_buffer + whole, carried);
+  }
+  if (carried > 0) {
+    if (auto w = write_all(out, {g_buffer, carried}); !w) {
+      return std::unexpected(CopyError{Side::output, w.error()});
+    }
+    moved += carried;
   }
   return moved;
 }
 
 }  // namespace
 
-std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count, CopyMethod method) {
-  const auto moved = copy(in, out, count, method);
+std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count, CopyMethod method,
+                                          Transform transform) {
+  const auto moved = copy(in, out, count, method, transform);
   if (!moved) return std::unexpected(moved.error());
   if (*moved < count) return std::unexpected(CopyError{Side::input, 0});
   return {};
 }
 
-std::expected<std::uint64_t, CopyError> copy_to_end(int in, int out, CopyMethod method) {
-  return copy(in, out, std::numeric_limits<std::uint64_t>::max(), method);
+std::expected<std::uint64_t, CopyError> copy_to_end(int in, int out, CopyMethod method,
+                                                    Transform transform) {
+  return copy(in, out, std::numeric_limits<std::uint64_t>::max(), method, transform);
 }
 
 std::array<char, 32> descriptor_path(int fd) {

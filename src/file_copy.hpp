@@ -95,14 +95,26 @@ enum class CopyMethod {
   plain_only,  // read and write through one buffer
 };
 
+// A change applied to the bytes on their way through, in whole units of
+// `unit` bytes, in place. Bytes that end the input within a unit are passed
+// on unchanged.
+struct Transform {
+  std::size_t unit = 1;  // a few bytes: a sample
+  void (*apply)(std::span<std::byte> units) = nullptr;
+
+  [[nodiscard]] bool changes_bytes() const { return apply != nullptr; }
+};
+
 // Copies exactly `count` bytes from the current position of `in` to the
-// current position of `out`.
+// current position of `out`. A transform takes the plain loop: the kernel's
+// paths cannot change bytes.
 [[nodiscard]] std::expected<void, CopyError> copy_exact(int in, int out, std::uint64_t count,
-                                                        CopyMethod method = CopyMethod::fastest);
+                                                        CopyMethod method = CopyMethod::fastest,
+                                                        Transform transform = {});
 
 // Copies until `in` reports end of input; returns the number of bytes copied.
 [[nodiscard]] std::expected<std::uint64_t, CopyError> copy_to_end(
-    int in, int out, CopyMethod method = CopyMethod::fastest);
+    int in, int out, CopyMethod method = CopyMethod::fastest, Transform transform = {});
 
 // The name under which the kernel shows the file behind an open descriptor:
 // "/proc/self/fd/N", a link to the file wherever it is.

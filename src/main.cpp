@@ -1,9 +1,13 @@
-// wavwrap INPUT OUTPUT RATE: puts a RIFF/WAVE header for 8-bit mono PCM in
-// front of raw samples.
+// wavwrap [OPTIONS] INPUT OUTPUT RATE: puts a RIFF/WAVE header in front of
+// raw samples, converting them on the way where WAV stores them otherwise.
 //
-// One run is one straight road: arguments, input, output, header, copy,
-// close. Every failure ends the run with a message and a non-zero status,
-// and never leaves a partial output file behind.
+// One run is one straight road: arguments, layout, input, output, header,
+// copy, close. Every failure ends the run with a message and a non-zero
+// status, and never leaves a partial output file behind.
+//
+// Exit statuses: 0 the output is complete; 1 a file could not be used; 2 the
+// command line was refused. Refusals come before any output exists and are
+// followed by the usage text; failures later print their line alone.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,14 +16,18 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 
 #include "file_copy.hpp"
+#include "options.hpp"
 #include "rate.hpp"
+#include "sample_format.hpp"
 #include "wav_header.hpp"
 
 namespace {
@@ -27,6 +35,7 @@ namespace {
 using wavwrap::FileDescriptor;
 using wavwrap::FileInfo;
 using wavwrap::FileKind;
+using wavwrap::Layout;
 
 constexpr int k_exit_success = 0;
 constexpr int k_exit_failure = 1;
@@ -46,18 +55,34 @@ void usage() {
   say(k_usage_text);
 }
 
-// "WHAT: REASON\n" in one write; error 0 is an input that ended early.
+// One line of text, built without the heap and said in one write.
+class Line {
+ public:
+  Line& operator<<(std::string_view text) {
+    const std::size_t n = std::min(text.size(), text_.size() - 1 - length_);
+    std::copy_n(text.data(), n, text_.data() + length_);
+    length_ += n;
+    return *this;
+  }
+  Line& operator<<(std::uint64_t number) {
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.begin(), digits.end(), number).ptr;
+    return *this << std::string_view(digits.data(), end);
+  }
+  void say_it() {
+    text_[length_++] = '\n';
+    say({text_.data(), length_});
+  }
+
+ private:
+  std::array<char, 256> text_{};
+  std::size_t length_ = 0;
+};
+
+// "WHAT: REASON\n"; error 0 is an input that ended early.
 void say_failure(std::string_view what, int error) {
   const std::string_view reason = error == 0 ? "input ended early" : std::strerror(error);
-  std::array<char, 256> line{};
-  std::size_t length = 0;
-  for (std::string_view part : {what, std::string_view(": "), reason}) {
-    const std::size_t n = std::min(part.size(), line.size() - 1 - length);
-    std::copy_n(part.data(), n, line.data() + length);
-    length += n;
-  }
-  line[length++] = '\n';
-  say({line.data(), length});
+  (Line() << what << ": " << reason).say_it();
 }
 
 // A refusal before any output was written: the reason, then how to call the tool.
@@ -172,25 +197,27 @@ int fail_copying(const wavwrap::CopyError& error) {
 // Header and data for an input whose length is not known until it ends. A
 // seekable output gets placeholder sizes that are mended at the end, with
 // the data moved on if it outgrew RIFF; anything else keeps the streaming
-// header, whose sizes say "read to the end".
-int write_stream(std::uint32_t rate, int input, int output, const FileInfo& output_info) {
-  const auto placeholder = wavwrap::streaming_header(rate);
+// header, whose sizes say "read to the end". Sets `copied` to the data length.
+int write_stream(const Layout& layout, wavwrap::Transform transform, int input, int output,
+                 const FileInfo& output_info, std::uint64_t& copied) {
+  const auto placeholder = wavwrap::streaming_header(layout);
   if (auto written = wavwrap::write_all(output, placeholder.bytes()); !written) {
     return fail_writing("Can't write output", written.error());
   }
-  const auto copied = wavwrap::copy_to_end(input, output);
-  if (!copied) return fail_copying(copied.error());
+  const auto data = wavwrap::copy_to_end(input, output, wavwrap::CopyMethod::fastest, transform);
+  if (!data) return fail_copying(data.error());
+  copied = *data;
   const bool seekable = output_info.kind == FileKind::regular && !output_info.appends;
   if (!seekable) return k_exit_success;
 
-  const wavwrap::WavHeader header{.sample_rate = rate, .data_length = *copied};
+  const wavwrap::WavHeader header{.layout = layout, .data_length = *data};
   const std::uint64_t start = output_info.position;
   if (header.needs_rf64()) {
     auto reader = wavwrap::reopen_for_reading(output);
     if (!reader) return fail_writing("Can't write output", reader.error());
-    const std::uint64_t growth = wavwrap::k_rf64_header_size - wavwrap::k_riff_header_size;
-    if (auto moved = wavwrap::shift_forward(reader->get(), output,
-                                            start + placeholder.bytes().size(), *copied, growth);
+    if (auto moved =
+            wavwrap::shift_forward(reader->get(), output, start + placeholder.bytes().size(), *data,
+                                   wavwrap::k_ds64_chunk_length);
         !moved) {
       return fail_writing("Can't write output", moved.error());
     }
@@ -218,40 +245,120 @@ std::expected<wavwrap::OpenedOutput, int> open_output(const char* path) {
   return wavwrap::open_for_writing(path);
 }
 
+// What a refused command line is told.
+int refuse_options(const wavwrap::OptionError& error) {
+  using wavwrap::OptionProblem;
+  Line line;
+  switch (error.problem) {
+    case OptionProblem::unknown_option:
+      line << "Unknown option: " << error.argument;
+      break;
+    case OptionProblem::missing_value:
+      line << "Missing value for " << error.argument;
+      break;
+    case OptionProblem::unexpected_value:
+      line << "Option " << error.argument << " takes no value";
+      break;
+    case OptionProblem::unknown_format:
+      line << "Unknown format: " << error.argument << " (wavwrap --help lists the formats)";
+      break;
+    case OptionProblem::invalid_channels:
+      line << "Invalid channel count: expected a whole number from 1 to "
+           << std::uint64_t{wavwrap::k_max_channels};
+      break;
+  }
+  line.say_it();
+  usage();
+  return k_exit_usage;
+}
+
+int refuse_layout(wavwrap::LayoutError error, const Layout& layout) {
+  Line line;
+  if (error == wavwrap::LayoutError::frame_too_large) {
+    line << "Frames too large: " << layout.block_align() << " bytes (a WAV header holds at most "
+         << wavwrap::k_max_block_align << ")";
+  } else {
+    line << "Byte rate too high: " << layout.byte_rate()
+         << " bytes per second (a WAV header holds at most " << wavwrap::k_max_byte_rate << ")";
+  }
+  line.say_it();
+  usage();
+  return k_exit_usage;
+}
+
+void help() {
+  usage();
+  say(wavwrap::options_help());
+  for (const auto& format : wavwrap::sample_formats()) {
+    Line line;
+    line << "  " << format.name << std::string_view("        ", 8 - format.name.size())
+         << format.description
+         << std::string_view("                                ", 32 - format.description.size());
+    if (format.is_stored()) {
+      line << "stored";
+    } else {
+      line << "converted to " << format.wav_form;
+    }
+    line.say_it();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   keep_standard_descriptors_open();
-  const std::span<char*> args(argv, static_cast<std::size_t>(argc));
 
-  if (args.size() == 2) {
-    const std::string_view option = args[1];
-    if (option == "--help" || option == "-h") {
-      usage();
-      return k_exit_success;
-    }
-    if (option == "--version") {
-      say("wavwrap " WAVWRAP_VERSION "\n");
-      return k_exit_success;
-    }
+  const auto options =
+      wavwrap::parse_options(std::span<char*>(argv, static_cast<std::size_t>(argc)));
+  if (!options) {
+    if (options.error().output_path != nullptr &&
+        writes_to_standard_output(options.error().output_path))
+      g_message_fd = STDERR_FILENO;
+    return refuse_options(options.error());
   }
-  if (args.size() != 4) {
+  if (options->action == wavwrap::Action::help) {
+    help();
+    return k_exit_success;
+  }
+  if (options->action == wavwrap::Action::version) {
+    say("wavwrap " WAVWRAP_VERSION "\n");
+    return k_exit_success;
+  }
+  const std::span<char*> args = options->positionals;
+  if (args.size() != 3) {
     usage();
     return k_exit_usage;
   }
-  const char* const input_path = args[1];
-  const char* const output_path = args[2];
+  const char* const input_path = args[0];
+  const char* const output_path = args[1];
   if (writes_to_standard_output(output_path)) g_message_fd = STDERR_FILENO;
 
-  const auto rate = wavwrap::parse_rate(args[3]);
+  const auto rate = wavwrap::parse_rate(args[2]);
   if (!rate)
     return refuse("Invalid rate: expected a whole number from 1 to 2147483647\n", k_exit_usage);
+  const wavwrap::SampleFormat& format = options->format;
+  const Layout layout{.encoding = format.encoding,
+                      .sample_bytes = format.bytes,
+                      .channels = options->channels,
+                      .sample_rate = *rate};
+  if (auto fits = wavwrap::check_layout(layout); !fits) return refuse_layout(fits.error(), layout);
+  const wavwrap::Transform transform{.unit = format.bytes,
+                                     .apply = wavwrap::kernel_for(format.conversion)};
 
   auto input = open_input(input_path);
   if (!input) return refuse("Can't open input\n");
   const auto input_info = wavwrap::describe(input->get());
   if (!input_info) return refuse_with_reason("Can't read input", input_info.error());
   if (input_info->kind == FileKind::directory) return refuse("Can't open input\n");
+  // A length that is not whole frames is almost always a wrong format or
+  // channel count, and a file can be converted again once that is put right.
+  if (input_info->length && *input_info->length % layout.block_align() != 0) {
+    (Line() << "Input length " << *input_info->length << " bytes is not a whole number of "
+            << layout.block_align() << "-byte frames")
+        .say_it();
+    usage();
+    return k_exit_failure;
+  }
 
   auto opened = open_output(output_path);
   if (!opened) return refuse("Can't open output\n");
@@ -278,17 +385,29 @@ int main(int argc, char** argv) {
   }
 
   if (input_info->length) {
-    const wavwrap::WavHeader header{.sample_rate = *rate, .data_length = *input_info->length};
+    const wavwrap::WavHeader header{.layout = layout, .data_length = *input_info->length};
     if (auto written = wavwrap::write_all(output.get(), header.to_bytes().bytes()); !written) {
       return fail_writing("Can't write output", written.error());
     }
-    if (auto copied = wavwrap::copy_exact(input->get(), output.get(), header.data_length);
+    if (auto copied = wavwrap::copy_exact(input->get(), output.get(), header.data_length,
+                                          wavwrap::CopyMethod::fastest, transform);
         !copied) {
       return fail_copying(copied.error());
     }
-  } else if (int status = write_stream(*rate, input->get(), output.get(), *output_info);
-             status != k_exit_success) {
-    return status;
+  } else {
+    std::uint64_t copied = 0;
+    if (int status =
+            write_stream(layout, transform, input->get(), output.get(), *output_info, copied);
+        status != k_exit_success) {
+      return status;
+    }
+    // The stream's bytes cannot be read again: every one is kept, and the
+    // user is told that the last frame is incomplete.
+    if (const std::uint64_t rest = copied % layout.block_align(); rest != 0) {
+      (Line() << "Warning: input ended within a frame: the last " << rest
+              << " bytes are less than one " << layout.block_align() << "-byte frame")
+          .say_it();
+    }
   }
   if (auto closed = output.close(); !closed)
     return fail_writing("Can't write output", closed.error());

@@ -3,7 +3,7 @@
 import os
 import stat
 
-from common import USAGE, ToolTest, main, riff_header, samples
+from common import FORMATS, USAGE, ToolTest, main, riff_header, samples, wav_header
 
 INVALID_RATE = b"Invalid rate: expected a whole number from 1 to 2147483647\n"
 
@@ -18,9 +18,14 @@ class Arguments(ToolTest):
                 self.assertEqual(self.listing(), ["in.raw"])
 
     def test_help_and_version(self):
-        for option in ("--help", "-h"):
-            with self.subTest(option=option):
-                self.assertOutcome(self.run_tool(option), 0, USAGE)
+        for args in (["--help"], ["-h"], ["-c", "2", "--help", "in.raw"]):
+            with self.subTest(args=args):
+                result = self.run_tool(*args)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertTrue(result.stdout.startswith(USAGE))
+                for word in [b"--channels", b"--format", b"--version"] + \
+                        [name.encode() for name in FORMATS]:
+                    self.assertIn(word, result.stdout)
         result = self.run_tool("--version")
         self.assertEqual(result.returncode, 0)
         self.assertRegex(result.stdout, rb"^wavwrap \d+\.\d+\.\d+\n$")
@@ -44,6 +49,54 @@ class Arguments(ToolTest):
             with self.subTest(rate=rate):
                 self.assertOutcome(self.run_tool("in.raw", "out.wav", rate), 0, b"")
                 self.assertEqual(self.read("out.wav"), riff_header(value, 1) + b"\x80")
+
+
+class Options(ToolTest):
+    def test_refused_options_name_the_problem_and_touch_nothing(self):
+        self.write("in.raw", b"abcd")
+        cases = [
+            (["-x"], b"Unknown option: -x\n"),
+            (["--bogus"], b"Unknown option: --bogus\n"),
+            (["--help=yes"], b"Option --help takes no value\n"),
+            (["-f", "s16"], b"Unknown format: s16 (wavwrap --help lists the formats)\n"),
+            (["-c", "0"], b"Invalid channel count: expected a whole number from 1 to 65535\n"),
+            (["-c", "65536"], b"Invalid channel count: expected a whole number from 1 to 65535\n"),
+            (["-c", "2.5"], b"Invalid channel count: expected a whole number from 1 to 65535\n"),
+            (["-c", "8192", "-f", "f64le"],
+             b"Frames too large: 65536 bytes (a WAV header holds at most 65535)\n"),
+            (["-c", "2", "-f", "s32le", "--", "in.raw", "out.wav", "536870912"],
+             b"Byte rate too high: 4294967296 bytes per second "
+             b"(a WAV header holds at most 4294967295)\n"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                if "--" not in args:
+                    args = args + ["in.raw", "out.wav", "8000"]
+                self.assertOutcome(self.run_tool(*args), 2, message + USAGE)
+                self.assertEqual(self.listing(), ["in.raw"])
+        self.assertOutcome(self.run_tool("-c"), 2, b"Missing value for -c\n" + USAGE)
+        # Audio bound for standard output keeps the messages out of it.
+        self.assertOutcome(self.run_tool("-f", "s16", "in.raw", "-", "8000"), 2, b"",
+                           b"Unknown format: s16 (wavwrap --help lists the formats)\n" + USAGE)
+
+    def test_options_end_at_the_first_argument_and_at_double_dash(self):
+        self.write("-c.raw", b"\x01\x02")
+        self.assertOutcome(self.run_tool("-f", "s16le", "--", "-c.raw", "out.wav", "8000"), 0, b"")
+        self.assertEqual(self.read("out.wav"), wav_header(8000, 2, "s16le") + b"\x01\x02")
+        # After INPUT everything is an argument: "-5" is a rate, and "-f" a fourth argument.
+        self.assertOutcome(self.run_tool("./-c.raw", "out.wav", "-5"), 2, INVALID_RATE + USAGE)
+        self.assertOutcome(self.run_tool("./-c.raw", "out.wav", "8000", "-f"), 2, USAGE)
+
+    def test_lengths_that_are_not_whole_frames_are_refused(self):
+        for fmt, channels, n in (("s16le", 1, 3), ("u8", 2, 5), ("s24be", 2, 14), ("f64le", 1, 9)):
+            with self.subTest(fmt=fmt, channels=channels, n=n):
+                self.write("in.raw", samples(n))
+                frame = FORMATS[fmt][0] * channels
+                self.assertOutcome(
+                    self.run_tool("-f", fmt, "-c", str(channels), "in.raw", "out.wav", "8000"), 1,
+                    b"Input length %d bytes is not a whole number of %d-byte frames\n"
+                    % (n, frame) + USAGE)
+                self.assertEqual(self.listing(), ["in.raw"])
 
 
 class Conversion(ToolTest):

@@ -189,4 +189,50 @@ TEST_F(CopyTest, OutputOpensWithoutTruncatingAndSaysWhetherItCreated) {
   EXPECT_EQ(::access(path("missing-target").c_str(), F_OK), 0);
 }
 
+// A transform sees whole units only, however the input arrives: here a pipe
+// fed in pieces of sizes that split units, and a file. Bytes that end the
+// input within a unit come out unchanged.
+TEST_F(CopyTest, TransformCarriesUnitsAcrossReads) {
+  const auto reverse_triples = [](std::span<std::byte> units) {
+    ASSERT_EQ(units.size() % 3, 0u);
+    for (std::size_t i = 0; i < units.size(); i += 3) std::swap(units[i], units[i + 2]);
+  };
+  const wavwrap::Transform transform{.unit = 3, .apply = +reverse_triples};
+  for (std::size_t n : {std::size_t{0}, std::size_t{2}, std::size_t{3}, std::size_t{131072},
+                        std::size_t{(1 << 20) + 2}}) {
+    const auto data = pattern(n);
+    auto expected = data;
+    for (std::size_t i = 0; i + 3 <= n; i += 3) std::swap(expected[i], expected[i + 2]);
+    for (const bool from_pipe : {false, true}) {
+      SCOPED_TRACE(std::to_string(n) + " bytes from a " + (from_pipe ? "pipe" : "file"));
+      Pipe in_pipe;
+      auto in_file = file_with(data);
+      std::thread feeder;
+      if (from_pipe) {
+        feeder = std::thread([&] {
+          std::span<const std::byte> rest(data);
+          for (std::size_t piece = 1; !rest.empty(); piece = piece * 3 + 1) {
+            const std::size_t k = std::min(piece % 70001, rest.size());
+            EXPECT_TRUE(wavwrap::write_all(in_pipe.write_end.get(), rest.first(k)).has_value());
+            rest = rest.subspan(k);
+          }
+          (void)in_pipe.write_end.close();
+        });
+      }
+      auto out = empty_file();
+      const int in = from_pipe ? in_pipe.read_end.get() : in_file.get();
+      const auto copied = wavwrap::copy_to_end(in, out.get(), CopyMethod::fastest, transform);
+      if (feeder.joinable()) feeder.join();
+      ASSERT_TRUE(copied.has_value());
+      EXPECT_EQ(*copied, n);
+      EXPECT_EQ(contents(out.get()), expected);
+    }
+    // An exact count through a transform.
+    auto in = file_with(data);
+    auto out = empty_file("exact");
+    ASSERT_TRUE(wavwrap::copy_exact(in.get(), out.get(), n, CopyMethod::fastest, transform));
+    EXPECT_EQ(contents(out.get()), expected);
+  }
+}
+
 }  // namespace

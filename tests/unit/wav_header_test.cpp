@@ -8,110 +8,237 @@
 
 namespace {
 
-std::vector<std::uint8_t> bytes_of(const wavwrap::HeaderBytes& header) {
-  std::vector<std::uint8_t> out;
+using wavwrap::Encoding;
+using wavwrap::Layout;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytes_of(const wavwrap::HeaderBytes& header) {
+  Bytes out;
   for (std::byte b : header.bytes()) out.push_back(static_cast<std::uint8_t>(b));
   return out;
 }
 
-std::vector<std::uint8_t> bytes_of(const wavwrap::WavHeader& header) {
-  return bytes_of(header.to_bytes());
+Bytes bytes_of(const Layout& layout, std::uint64_t length) {
+  return bytes_of(wavwrap::WavHeader{.layout = layout, .data_length = length}.to_bytes());
 }
 
-std::uint64_t le(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = width; i-- > 0;) value = value << 8 | b[at + i];
-  return value;
-}
-std::uint64_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return le(b, at, 4);
-}
-std::uint64_t le64(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return le(b, at, 8);
-}
-std::string text(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
-  return {b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n)};
-}
+// The header as Microsoft's rules and EBU Tech 3306 describe it, written
+// apart from the tool's builder. `length` empty: the streaming form.
+class Reference {
+ public:
+  Reference(const Layout& l, std::optional<std::uint64_t> length) {
+    const unsigned bits = l.sample_bytes * 8u;
+    const bool pcm = l.encoding == Encoding::pcm;
+    const bool extensible = l.channels > 2 || (pcm && bits > 16);
+    const std::uint32_t fmt_size = extensible ? 40 : pcm ? 16 : 18;
+    const std::uint32_t header = 12 + 8 + fmt_size + (pcm ? 0 : 12) + 8;
+    const std::uint64_t block = std::uint64_t{l.channels} * l.sample_bytes;
+    const bool rf64 = length && *length > 0xFFFFFFFFull - (header - 8);
+    const std::uint64_t data = length.value_or(0);
+    const std::uint64_t frames = data / block;
+    const std::uint32_t unknown = 0xFFFFFFFF;
 
-// The fmt chunk and the data chunk's id, wherever they start.
-void expect_fmt_and_data_id(const std::vector<std::uint8_t>& b, std::size_t at,
-                            std::uint32_t rate) {
-  EXPECT_EQ(text(b, at, 4), "fmt ");
-  EXPECT_EQ(le32(b, at + 4), 16u);
-  EXPECT_EQ(le(b, at + 8, 2), 1u);   // PCM
-  EXPECT_EQ(le(b, at + 10, 2), 1u);  // mono
-  EXPECT_EQ(le32(b, at + 12), rate);
-  EXPECT_EQ(le32(b, at + 16), rate);  // byte rate: one byte per frame
-  EXPECT_EQ(le(b, at + 20, 2), 1u);   // block align
-  EXPECT_EQ(le(b, at + 22, 2), 8u);   // bits per sample
-  EXPECT_EQ(text(b, at + 24, 4), "data");
+    text(rf64 ? "RF64" : "RIFF");
+    put(!length || rf64 ? unknown : data + header - 8, 4);
+    text("WAVE");
+    if (rf64) {
+      text("ds64");
+      put(28, 4);
+      put(data + header + 36 - 8, 8);
+      put(data, 8);
+      put(frames, 8);
+      put(0, 4);
+    }
+    text("fmt ");
+    put(fmt_size, 4);
+    put(extensible ? 0xFFFE : static_cast<unsigned>(l.encoding), 2);
+    put(l.channels, 2);
+    put(l.sample_rate, 4);
+    put(l.sample_rate * block, 4);
+    put(block, 2);
+    put(bits, 2);
+    if (fmt_size == 18) put(0, 2);
+    if (extensible) {
+      const std::uint32_t masks[] = {0, 4, 3, 7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
+      put(22, 2);
+      put(bits, 2);
+      put(l.channels <= 8 ? masks[l.channels] : 0, 4);
+      put(static_cast<unsigned>(l.encoding), 2);
+      for (unsigned b : {0x00U, 0x00U, 0x00U, 0x00U, 0x10U, 0x00U, 0x80U, 0x00U, 0x00U, 0xAAU,
+                         0x00U, 0x38U, 0x9BU, 0x71U})
+        put(b, 1);
+    }
+    if (!pcm) {
+      text("fact");
+      put(4, 4);
+      put(!length || frames > unknown ? unknown : frames, 4);
+    }
+    text("data");
+    put(!length || rf64 ? unknown : data, 4);
+  }
+
+  Bytes bytes;
+
+ private:
+  void text(const char* four) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(four[i]));
+  }
+  void put(std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+};
+
+// Layouts that reach every form of the fmt chunk, with and without fact.
+const Layout k_layouts[] = {
+    {Encoding::pcm, 1, 1, 8000},            // the default: the canonical 44 bytes
+    {Encoding::pcm, 2, 2, 48000},           // plain PCM, stereo
+    {Encoding::pcm, 3, 1, 96000},           // wider than 16 bits: extensible
+    {Encoding::pcm, 4, 2, 44100},           //
+    {Encoding::pcm, 2, 3, 48000},           // more than two channels: extensible
+    {Encoding::pcm, 1, 6, 8000},            // 5.1
+    {Encoding::ieee_float, 4, 1, 44100},    // float: code 3 with fact
+    {Encoding::ieee_float, 8, 2, 2400000},  // 64-bit float I/Q
+    {Encoding::ieee_float, 4, 8, 48000},    // float in 7.1: extensible with fact
+    {Encoding::alaw, 1, 1, 8000},
+    {Encoding::mulaw, 1, 2, 8000},
+    {Encoding::alaw, 1, 7, 8000},
+    {Encoding::mulaw, 1, 9, 8000},  // past the usual layouts: no speaker assignment
+    {Encoding::pcm, 1, 65535, 1},   // the most channels there are
+    {Encoding::pcm, 2, 2, 0x7FFFFFFF / 4},
+};
+
+std::string describe(const Layout& l, std::optional<std::uint64_t> length) {
+  return "encoding " + std::to_string(static_cast<int>(l.encoding)) + ", " +
+         std::to_string(l.sample_bytes) + " bytes x " + std::to_string(l.channels) + " at " +
+         std::to_string(l.sample_rate) + ", " +
+         (length ? std::to_string(*length) + " bytes" : "streaming");
 }
 
 TEST(WavHeader, MatchesTheReferenceBytesForRate200AndThreeBytes) {
-  const std::vector<std::uint8_t> expected = {
-      0x52, 0x49, 0x46, 0x46, 0x27, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
-      0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0xC8, 0x00, 0x00, 0x00, 0xC8, 0x00,
-      0x00, 0x00, 0x01, 0x00, 0x08, 0x00, 0x64, 0x61, 0x74, 0x61, 0x03, 0x00, 0x00, 0x00};
-  EXPECT_EQ(bytes_of({.sample_rate = 200, .data_length = 3}), expected);
+  const Bytes expected = {0x52, 0x49, 0x46, 0x46, 0x27, 0x00, 0x00, 0x00, 0x57, 0x41, 0x56,
+                          0x45, 0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                          0x01, 0x00, 0xC8, 0x00, 0x00, 0x00, 0xC8, 0x00, 0x00, 0x00, 0x01,
+                          0x00, 0x08, 0x00, 0x64, 0x61, 0x74, 0x61, 0x03, 0x00, 0x00, 0x00};
+  EXPECT_EQ(bytes_of(Layout{.sample_rate = 200}, 3), expected);
 }
 
-TEST(WavHeader, RiffWhileTheDataFits) {
+TEST(WavHeader, EveryLayoutAndFormMatchesTheReference) {
+  for (const Layout& layout : k_layouts) {
+    const std::uint64_t limit = wavwrap::riff_max_data_length(layout);
+    const std::uint64_t block = layout.block_align();
+    const std::uint64_t lengths[] = {0,
+                                     block * 5,
+                                     block * 5 + 1,
+                                     limit,
+                                     limit + 1,
+                                     0xFFFF'FFFFull * block + block,
+                                     0x7FFF'FFFF'FFFF'FFFFull};
+    for (std::uint64_t length : lengths) {
+      SCOPED_TRACE(describe(layout, length));
+      const Reference expected(layout, length);
+      EXPECT_EQ(bytes_of(layout, length), expected.bytes);
+      EXPECT_EQ(wavwrap::WavHeader({layout, length}).needs_rf64(), length > limit);
+    }
+    SCOPED_TRACE(describe(layout, std::nullopt));
+    const Reference streaming(layout, std::nullopt);
+    EXPECT_EQ(bytes_of(wavwrap::streaming_header(layout)), streaming.bytes);
+    EXPECT_EQ(wavwrap::riff_header_size(layout), streaming.bytes.size());
+  }
+}
+
+TEST(WavHeader, HeaderSizesAndTheLimitsTheyLeave) {
   struct Case {
-    std::uint32_t rate;
-    std::uint64_t length;
-    std::uint64_t riff_size;
+    Layout layout;
+    std::size_t size;
+    std::uint64_t limit;
   };
   const Case cases[] = {
-      {8000, 0, 36},                        // empty data: a 44-byte file
-      {8000, 5, 41},                        // odd length: no pad byte is counted
-      {44100, 0x8000'0000u, 0x8000'0024u},  // 2 GiB: past any signed 32-bit count
-      {1, 0xFFFF'FFDBu, 0xFFFF'FFFFu},      // the longest data RIFF can hold
-      {2'147'483'647, 1, 37},
+      {{Encoding::pcm, 1, 1, 8000}, 44, 4'294'967'259u},
+      {{Encoding::ieee_float, 4, 2, 8000}, 58, 4'294'967'245u},
+      {{Encoding::pcm, 3, 2, 8000}, 68, 4'294'967'235u},
+      {{Encoding::ieee_float, 4, 3, 8000}, 80, 4'294'967'223u},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.length) + " bytes");
-    const auto b = bytes_of({.sample_rate = c.rate, .data_length = c.length});
-    ASSERT_EQ(b.size(), 44u);
-    EXPECT_EQ(text(b, 0, 4), "RIFF");
-    EXPECT_EQ(le32(b, 4), c.riff_size);
-    EXPECT_EQ(text(b, 8, 4), "WAVE");
-    expect_fmt_and_data_id(b, 12, c.rate);
-    EXPECT_EQ(le32(b, 40), c.length);
+    SCOPED_TRACE(describe(c.layout, std::nullopt));
+    EXPECT_EQ(wavwrap::riff_header_size(c.layout), c.size);
+    EXPECT_EQ(wavwrap::riff_max_data_length(c.layout), c.limit);
   }
 }
 
-TEST(WavHeader, Rf64PastTheRiffLimit) {
-  const std::uint64_t lengths[] = {wavwrap::k_riff_max_data_length + 1, 0xFFFF'FFFF, 0x1'0000'0000,
-                                   0x7FFF'FFFF'FFFF'FFFF};
-  for (const std::uint64_t length : lengths) {
-    SCOPED_TRACE(std::to_string(length) + " bytes");
-    const auto b = bytes_of({.sample_rate = 2'400'000, .data_length = length});
-    ASSERT_EQ(b.size(), 80u);
-    EXPECT_EQ(text(b, 0, 4), "RF64");
-    EXPECT_EQ(le32(b, 4), 0xFFFF'FFFFu);
-    EXPECT_EQ(text(b, 8, 8), "WAVEds64");
-    EXPECT_EQ(le32(b, 16), 28u);
-    EXPECT_EQ(le64(b, 20), length + 72);  // RIFF size: the file less its first 8 bytes
-    EXPECT_EQ(le64(b, 28), length);       // data size
-    EXPECT_EQ(le64(b, 36), length);       // sample count: one byte per frame
-    EXPECT_EQ(le32(b, 44), 0u);           // no table
-    expect_fmt_and_data_id(b, 48, 2'400'000);
-    EXPECT_EQ(le32(b, 76), 0xFFFF'FFFFu);
+TEST(WavHeader, LayoutsThatTheFmtChunkCannotHoldAreRefused) {
+  using wavwrap::LayoutError;
+  struct Case {
+    Layout layout;
+    std::optional<LayoutError> error;
+  };
+  const Case cases[] = {
+      {{Encoding::pcm, 1, 65535, 65535}, std::nullopt},
+      {{Encoding::ieee_float, 8, 8191, 1}, std::nullopt},  // 65528 bytes per frame
+      {{Encoding::ieee_float, 8, 8192, 1}, LayoutError::frame_too_large},
+      {{Encoding::pcm, 2, 65535, 1}, LayoutError::frame_too_large},
+      {{Encoding::pcm, 4, 1, 1'073'741'823}, std::nullopt},  // 4294967292 bytes per second
+      {{Encoding::pcm, 4, 1, 1'073'741'824}, LayoutError::byte_rate_too_large},
+      {{Encoding::pcm, 2, 2, 2'147'483'647}, LayoutError::byte_rate_too_large},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(describe(c.layout, std::nullopt));
+    const auto checked = wavwrap::check_layout(c.layout);
+    EXPECT_EQ(checked.has_value(), !c.error.has_value());
+    if (!checked) {
+      EXPECT_EQ(checked.error(), *c.error);
+    }
   }
 }
 
-TEST(WavHeader, StreamingHeaderSaysReadToTheEnd) {
-  const auto b = bytes_of(wavwrap::streaming_header(8000));
-  ASSERT_EQ(b.size(), 44u);
-  EXPECT_EQ(text(b, 0, 4), "RIFF");
-  EXPECT_EQ(le32(b, 4), 0xFFFF'FFFFu);
-  EXPECT_EQ(text(b, 8, 4), "WAVE");
-  expect_fmt_and_data_id(b, 12, 8000);
-  EXPECT_EQ(le32(b, 40), 0xFFFF'FFFFu);
-}
-
-TEST(WavHeader, LimitIsWhatTheSizeFieldsHold) {
-  EXPECT_EQ(wavwrap::k_riff_max_data_length, 4'294'967'259u);
+// A few headers spelled out byte by byte, so that the reference itself is pinned down.
+TEST(WavHeader, ExtensibleAndFactChunksByteForByte) {
+  auto hex = [](const Bytes& b) {
+    std::string out;
+    for (std::uint8_t v : b) {
+      static constexpr char k_digits[] = "0123456789abcdef";
+      out += k_digits[v >> 4];
+      out += k_digits[v & 15];
+    }
+    return out;
+  };
+  // s24le stereo at 48000 Hz, 6 bytes.
+  EXPECT_EQ(hex(bytes_of({Encoding::pcm, 3, 2, 48000}, 6)),
+            "52494646"
+            "42000000"
+            "57415645"
+            "666d7420"
+            "28000000"
+            "feff"
+            "0200"
+            "80bb0000"
+            "00650400"
+            "0600"
+            "1800"
+            "1600"
+            "1800"
+            "03000000"
+            "0100000000001000800000aa00389b71"
+            "64617461"
+            "06000000");
+  // f32le mono at 8000 Hz, 8 bytes: two frames.
+  EXPECT_EQ(hex(bytes_of({Encoding::ieee_float, 4, 1, 8000}, 8)),
+            "52494646"
+            "3a000000"
+            "57415645"
+            "666d7420"
+            "12000000"
+            "0300"
+            "0100"
+            "401f0000"
+            "007d0000"
+            "0400"
+            "2000"
+            "0000"
+            "66616374"
+            "04000000"
+            "02000000"
+            "64617461"
+            "08000000");
 }
 
 }  // namespace
