@@ -128,6 +128,8 @@ class ToolTest(unittest.TestCase):
             return f.read()
 
     def run_tool(self, *args, stdin=subprocess.DEVNULL, input_bytes=None, timeout=120):
+        if input_bytes is not None:
+            stdin = None  # a pipe that subprocess feeds
         return subprocess.run([WAVWRAP, *args], cwd=self.dir, stdin=stdin, input=input_bytes,
                               capture_output=True, timeout=timeout)
 

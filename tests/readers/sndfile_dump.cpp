@@ -1,13 +1,17 @@
 // Reads a WAV file with libsndfile, an independent reader: prints
 // "RATE CHANNELS FORMAT FRAMES" and, when given a second file, writes the
-// decoded samples there as unsigned 8-bit values.
+// samples there as libsndfile's API hands them out: 32-bit integers
+// (scaled to the top of the int, the API's convention) or, with a third
+// argument "double", 64-bit floats, in the host's byte order.
 #include <sndfile.h>
 
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: sndfile_dump IN.wav [OUT.raw]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: sndfile_dump IN.wav [OUT.raw [int|double]]\n");
     return 2;
   }
   SF_INFO info{};
@@ -21,11 +25,19 @@ int main(int argc, char** argv) {
   if (argc == 2) return sf_close(in) == 0 ? 0 : 1;
   std::FILE* out = std::fopen(argv[2], "wb");
   if (out == nullptr) return 1;
-  int block[4096];
+  const bool as_double = argc == 4 && std::string_view(argv[3]) == "double";
+  // Whole frames at a time: libsndfile refuses item counts that split one.
+  constexpr sf_count_t k_frames = 1024;
+  const auto items = static_cast<std::size_t>(k_frames * info.channels);
   sf_count_t n = 0;
-  // libsndfile scales 8-bit samples to the top byte of an int, centred on zero.
-  while ((n = sf_read_int(in, block, 4096)) > 0) {
-    for (sf_count_t i = 0; i < n; ++i) std::fputc((block[i] >> 24) + 128, out);
+  if (as_double) {
+    std::vector<double> block(items);
+    while ((n = sf_readf_double(in, block.data(), k_frames)) > 0)
+      std::fwrite(block.data(), sizeof(double), static_cast<std::size_t>(n * info.channels), out);
+  } else {
+    std::vector<int> block(items);
+    while ((n = sf_readf_int(in, block.data(), k_frames)) > 0)
+      std::fwrite(block.data(), sizeof(int), static_cast<std::size_t>(n * info.channels), out);
   }
   sf_close(in);
   return std::fclose(out) == 0 ? 0 : 1;
