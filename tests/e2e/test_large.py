@@ -6,7 +6,7 @@ import signal
 import subprocess
 import time
 
-from common import SKIP, WAVWRAP, ToolTest, main, rf64_header, riff_header
+from common import SKIP, WAVWRAP, ToolTest, main, rf64_header, riff_header, wav_header
 
 SNDFILE_DUMP = os.environ.get("SNDFILE_DUMP", "")
 
@@ -60,6 +60,40 @@ class Large(ToolTest):
         self.assertOutcome(result, 0, b"")
         os.unlink(self.path("in.raw"))
         self.check_rf64("out.wav", length, 2400000, b"head", b"tail")
+
+    def test_other_layouts_carry_their_fmt_and_fact_chunks_into_rf64(self):
+        # 64-bit float I/Q and a converted format, each from a file and from a stream.
+        length = (1 << 32) + 32  # whole frames of 16 and of 6 bytes
+        self.sparse("in.raw", length, head=b"\x00" * 8, tail=b"\x01\x02\x03\x04\x05\x06")
+        for fmt, channels, tail in (("f64le", 2, b"\x01\x02\x03\x04\x05\x06"),
+                                    ("s24be", 2, b"\x03\x02\x01\x06\x05\x04")):
+            for source in ("file", "pipe"):
+                with self.subTest(fmt=fmt, source=source):
+                    args = ["-f", fmt, "-c", str(channels), "in.raw", "out.wav", "96000"]
+                    feeder = None
+                    if source == "pipe":
+                        feeder = subprocess.Popen(["cat", "in.raw"], cwd=self.dir,
+                                                  stdout=subprocess.PIPE)
+                        args[4] = "-"
+                    result = self.run_tool(*args, stdin=feeder.stdout if feeder else None,
+                                           timeout=900)
+                    if feeder:
+                        feeder.stdout.close()
+                        self.assertEqual(feeder.wait(), 0)
+                    self.assertOutcome(result, 0, b"")
+                    header = wav_header(96000, length, fmt, channels)
+                    self.assertEqual(header[:4], b"RF64")
+                    self.assertEqual(os.path.getsize(self.path("out.wav")), len(header) + length)
+                    with open(self.path("out.wav"), "rb") as f:
+                        self.assertEqual(f.read(len(header) + 8), header + b"\x00" * 8)
+                        f.seek(-len(tail), os.SEEK_END)
+                        self.assertEqual(f.read(), tail)
+                    info = subprocess.run([SNDFILE_DUMP, self.path("out.wav")], check=True,
+                                          capture_output=True, text=True).stdout.split()
+                    self.assertEqual((int(info[0]), int(info[1]), int(info[3])),
+                                     (96000, channels, length // (channels * 8 if fmt == "f64le"
+                                                                  else channels * 3)))
+                    os.unlink(self.path("out.wav"))
 
     def test_interrupted_run_leaves_no_output(self):
         self.sparse("in.raw", 3 << 30)
