@@ -31,7 +31,8 @@ def show(seconds):
 
 
 FLOORS = {"pipe_in_wavwrap": "pipe_in_cat", "pipe_out_wavwrap": "pipe_out_cat"}
-file_tools = [t for t in tools if not t.startswith("pipe_")]
+file_tools = [t for t in tools if not t.startswith("pipe_") and "_s16" not in t]
+layout_tools = [t for t in tools if "_s16" in t]
 pipe_tools = [t for t in tools if t.startswith("pipe_")]
 
 
@@ -58,16 +59,31 @@ lines = [
     "",
     *table(file_tools, lambda tool: "cp"),
 ]
+if layout_tools:
+    lines += ["", "16-bit stereo at 48000 Hz, file to file; the floor is `cp` of the same bytes. "
+              "s16le is stored as it is; s16be is converted to little-endian by every tool:", "",
+              *table(layout_tools, lambda tool: "cp")]
+    if "sox_s16be" in tools or "ffmpeg_s16be" in tools:
+        lines += ["", "Converting s16be, the peers against wavwrap (higher: wavwrap is faster):",
+                  "", "| peer / wavwrap | " + " | ".join(sizes) + " |",
+                  "|---|" + "---|" * len(sizes)]
+        for peer in ("sox_s16be", "ffmpeg_s16be"):
+            if peer in tools:
+                lines.append(f"| {peer} | " + " | ".join(
+                    f"{median(s, peer) / median(s, 'wavwrap_s16be'):.1f} x" for s in sizes) + " |")
 if pipe_tools:
     lines += ["", "Pipes; the floor is the same pipeline with `cat` in wavwrap's place:", "",
               *table(pipe_tools, lambda tool: FLOORS.get(tool, tool))]
-lines += ["", "Commands (8000 Hz, u8 mono):", "",
+lines += ["", "Commands (8000 Hz, u8 mono, unless they say otherwise):", "",
           "- wavwrap: `wavwrap IN OUT 8000`",
           "- cp: `cp IN OUT`",
           "- cat: `sh -c 'cat IN > OUT'` (includes starting a shell)",
           "- naive_stdio: `bench/naive_stdio.c`, one fread and one fwrite of one byte per sample",
           "- sox: `sox -t u8 -r 8000 -c 1 IN -t wav OUT`",
           "- ffmpeg: `ffmpeg -f u8 -ar 8000 -ac 1 -i IN -c:a pcm_u8 -f wav OUT`",
+          "- wavwrap_s16le, wavwrap_s16be: `wavwrap -f s16le -c 2 IN OUT 48000`, and `-f s16be`",
+          "- sox_s16be: `sox -t raw -e signed-integer -b 16 -B -c 2 -r 48000 IN -t wav OUT`",
+          "- ffmpeg_s16be: `ffmpeg -f s16be -ar 48000 -ac 2 -i IN -c:a pcm_s16le -f wav OUT`",
           "- pipe_in_wavwrap: `sh -c 'cat IN | wavwrap - OUT 8000'`; pipe_in_cat: "
           "`sh -c 'cat IN | cat > OUT'`",
           "- pipe_out_wavwrap: `sh -c 'wavwrap IN - 8000 | cat > /dev/null'`; pipe_out_cat: "
