@@ -71,6 +71,15 @@ if layout_tools:
             if peer in tools:
                 lines.append(f"| {peer} | " + " | ".join(
                     f"{median(s, peer) / median(s, 'wavwrap_s16be'):.1f} x" for s in sizes) + " |")
+kernels = os.path.join(work, "kernels.txt")
+if os.path.exists(kernels):
+    with open(kernels) as f:
+        rates = [line.split() for line in f if line.strip()]
+    lines += ["", "The conversion kernels alone, on one 128 KiB buffer warm in the cache "
+              "(`bench/kernels.cpp`, GB/s; a page-cached copy runs at about 4 GB/s here):", "",
+              "| " + " | ".join(name for name, _ in rates) + " |",
+              "|" + "---|" * len(rates),
+              "| " + " | ".join(rate for _, rate in rates) + " |"]
 if pipe_tools:
     lines += ["", "Pipes; the floor is the same pipeline with `cat` in wavwrap's place:", "",
               *table(pipe_tools, lambda tool: FLOORS.get(tool, tool))]
