@@ -69,6 +69,11 @@ class Line {
     const auto end = std::to_chars(digits.begin(), digits.end(), number).ptr;
     return *this << std::string_view(digits.data(), end);
   }
+  // Spaces up to `column`, for tables.
+  Line& pad_to(std::size_t column) {
+    while (length_ < std::min(column, text_.size() - 1)) text_[length_++] = ' ';
+    return *this;
+  }
   void say_it() {
     text_[length_++] = '\n';
     say({text_.data(), length_});
@@ -291,9 +296,9 @@ void help() {
   say(wavwrap::options_help());
   for (const auto& format : wavwrap::sample_formats()) {
     Line line;
-    line << "  " << format.name << std::string_view("        ", 8 - format.name.size())
-         << format.description
-         << std::string_view("                                ", 32 - format.description.size());
+    line << "  " << format.name;
+    line.pad_to(10) << format.description;
+    line.pad_to(42);
     if (format.is_stored()) {
       line << "stored";
     } else {
