@@ -26,6 +26,7 @@
 
 #include "file_copy.hpp"
 #include "options.hpp"
+#include "output_file.hpp"
 #include "rate.hpp"
 #include "sample_format.hpp"
 #include "wav_header.hpp"
@@ -127,108 +128,51 @@ bool writes_to_standard_output(const char* output_path) {
          named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
 }
 
-// The output file while this run owns its contents. If the run fails or is
-// interrupted, a file the run created or truncated is removed; standard
-// output, which the caller opened, is cut back to where the run started.
-// Devices and pipes are never touched. Everything here is async-signal-safe.
-struct OwnedOutput {
-  bool named = false;                 // false: standard output
-  std::array<char, PATH_MAX> path{};  // where the file really is, links resolved
-  dev_t device = 0;
-  ino_t inode = 0;
-  int fd = -1;
-  off_t start = 0;
-};
-OwnedOutput g_owned;
-volatile std::sig_atomic_t g_owns_output = 0;
-
-void discard_output() {
-  if (g_owns_output == 0) return;
-  g_owns_output = 0;
-  if (!g_owned.named) {
-    (void)::ftruncate(g_owned.fd, g_owned.start);
-    return;
-  }
-  struct stat st {};
-  if (::lstat(g_owned.path.data(), &st) == 0 && st.st_dev == g_owned.device &&
-      st.st_ino == g_owned.inode) {
-    (void)::unlink(g_owned.path.data());
-  }
-}
-
-extern "C" void on_terminating_signal(int signal_number) {
-  discard_output();
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
-}
-
-// `path` is null for standard output.
-void own_output(const char* path, int fd, const FileInfo& info) {
-  g_owned.named = path != nullptr;
-  if (g_owned.named) {
-    // Through a symbolic link the data lands in the link's target, so that
-    // is the file to remove; the kernel knows where it is.
-    const ssize_t n = ::readlink(wavwrap::descriptor_path(fd).data(), g_owned.path.data(),
-                                 g_owned.path.size() - 1);
-    const std::size_t length =
-        n > 0 ? static_cast<std::size_t>(n) : std::min(std::strlen(path), g_owned.path.size() - 1);
-    if (n <= 0) std::copy_n(path, length, g_owned.path.data());
-    g_owned.path[length] = '\0';
-  }
-  // Appending writes land at the end, whatever the offset says.
-  const std::uint64_t start =
-      info.appends ? info.position + info.length.value_or(0) : info.position;
-  g_owned.device = info.device;
-  g_owned.inode = info.inode;
-  g_owned.fd = fd;
-  g_owned.start = static_cast<off_t>(start);
-  g_owns_output = 1;
-  for (int signal_number : {SIGHUP, SIGINT, SIGTERM})
-    ::signal(signal_number, on_terminating_signal);
-}
-
 // A failure once the header may be on its way: the reason alone, and the output goes.
-int fail_writing(std::string_view what, int error) {
-  discard_output();
+int fail_writing(wavwrap::OutputFile& output, std::string_view what, int error) {
+  output.discard();
   say_failure(what, error);
   return k_exit_failure;
 }
 
-int fail_copying(const wavwrap::CopyError& error) {
+int fail_copying(wavwrap::OutputFile& output, const wavwrap::CopyError& error) {
   const bool reading = error.side == wavwrap::Side::input;
-  return fail_writing(reading ? "Can't read input" : "Can't write output", error.error);
+  return fail_writing(output, reading ? "Can't read input" : "Can't write output", error.error);
 }
 
 // Header and data for an input whose length is not known until it ends. A
 // seekable output gets placeholder sizes that are mended at the end, with
 // the data moved on if it outgrew RIFF; anything else keeps the streaming
 // header, whose sizes say "read to the end". Sets `copied` to the data length.
-int write_stream(const Layout& layout, wavwrap::Transform transform, int input, int output,
-                 const FileInfo& output_info, std::uint64_t& copied) {
+int write_stream(const Layout& layout, wavwrap::Transform transform, int input,
+                 wavwrap::OutputFile& output, std::uint64_t& copied) {
+  const int out = output.fd();
   const auto placeholder = wavwrap::streaming_header(layout);
-  if (auto written = wavwrap::write_all(output, placeholder.bytes()); !written) {
-    return fail_writing("Can't write output", written.error());
+  if (auto written = wavwrap::write_all(out, placeholder.bytes()); !written) {
+    return fail_writing(output, "Can't write output", written.error());
   }
-  const auto data = wavwrap::copy_to_end(input, output, wavwrap::CopyMethod::fastest, transform);
-  if (!data) return fail_copying(data.error());
+  const auto data = wavwrap::copy_to_end(input, out, wavwrap::CopyMethod::fastest, transform);
+  if (!data) return fail_copying(output, data.error());
   copied = *data;
-  const bool seekable = output_info.kind == FileKind::regular && !output_info.appends;
+  const FileInfo& info = output.info();
+  const bool seekable = info.kind == FileKind::regular && !info.appends;
   if (!seekable) return k_exit_success;
 
+  // Stopped half-way, the move below would leave bytes twice: let it finish.
+  wavwrap::OutputFile::hold_signals();
   const wavwrap::WavHeader header{.layout = layout, .data_length = *data};
-  const std::uint64_t start = output_info.position;
+  const std::uint64_t start = info.position;
   if (header.needs_rf64()) {
-    auto reader = wavwrap::reopen_for_reading(output);
-    if (!reader) return fail_writing("Can't write output", reader.error());
-    if (auto moved =
-            wavwrap::shift_forward(reader->get(), output, start + placeholder.bytes().size(), *data,
-                                   wavwrap::k_ds64_chunk_length);
+    auto reader = wavwrap::reopen_for_reading(out);
+    if (!reader) return fail_writing(output, "Can't write output", reader.error());
+    if (auto moved = wavwrap::shift_forward(reader->get(), out, start + placeholder.bytes().size(),
+                                            *data, wavwrap::k_ds64_chunk_length);
         !moved) {
-      return fail_writing("Can't write output", moved.error());
+      return fail_writing(output, "Can't write output", moved.error());
     }
   }
-  if (auto mended = wavwrap::write_all_at(output, header.to_bytes().bytes(), start); !mended) {
-    return fail_writing("Can't write output", mended.error());
+  if (auto mended = wavwrap::write_all_at(out, header.to_bytes().bytes(), start); !mended) {
+    return fail_writing(output, "Can't write output", mended.error());
   }
   return k_exit_success;
 }
@@ -240,14 +184,6 @@ std::expected<FileDescriptor, int> open_input(const char* path) {
     return FileDescriptor(STDIN_FILENO);
   }
   return wavwrap::open_for_reading(path);
-}
-
-std::expected<wavwrap::OpenedOutput, int> open_output(const char* path) {
-  if (path == k_standard_stream) {
-    if (g_standard_closed[STDOUT_FILENO]) return std::unexpected(EBADF);
-    return wavwrap::OpenedOutput{FileDescriptor(STDOUT_FILENO)};
-  }
-  return wavwrap::open_for_writing(path);
 }
 
 // What a refused command line is told.
@@ -352,9 +288,12 @@ int main(int argc, char** argv) {
 
   auto input = open_input(input_path);
   if (!input) return refuse("Can't open input\n");
-  const auto input_info = wavwrap::describe(input->get());
+  auto input_info = wavwrap::describe(input->get());
   if (!input_info) return refuse_with_reason("Can't read input", input_info.error());
   if (input_info->kind == FileKind::directory) return refuse("Can't open input\n");
+  // Files under /proc and the like say they are empty and are not: a regular
+  // file of size 0 is read to its end, as a stream is.
+  if (input_info->kind == FileKind::regular && input_info->length == 0u) input_info->length.reset();
   // A length that is not whole frames is almost always a wrong format or
   // channel count, and a file can be converted again once that is put right.
   if (input_info->length && *input_info->length % layout.block_align() != 0) {
@@ -365,44 +304,39 @@ int main(int argc, char** argv) {
     return k_exit_failure;
   }
 
-  auto opened = open_output(output_path);
-  if (!opened) return refuse("Can't open output\n");
-  FileDescriptor output = std::move(opened->fd);
-  // Until the output is truncated, a failure may remove only a file this run created.
-  const auto abandon_output = [&](int error) {
-    if (opened->created) (void)::unlink(output_path);
-    return refuse_with_reason("Can't write output", error);
-  };
-  const auto output_info = wavwrap::describe(output.get());
-  if (!output_info) return abandon_output(output_info.error());
-  if (output_info->kind == FileKind::terminal)
-    return refuse("Refusing to write audio to a terminal\n");
-  if (output_info->same_file_as(*input_info)) return refuse("Input and output are the same file\n");
-  if (output_info->kind == FileKind::regular) {
-    // Standard output was opened, and truncated if need be, by the caller.
-    const bool named_output = output_path != k_standard_stream;
-    if (named_output) {
-      if (auto truncated = wavwrap::truncate_to(output.get(), 0); !truncated) {
-        return abandon_output(truncated.error());
-      }
+  const bool to_standard_output = output_path == k_standard_stream;
+  if (to_standard_output && g_standard_closed[STDOUT_FILENO]) return refuse("Can't open output\n");
+  auto output = wavwrap::OutputFile::open({.path = to_standard_output ? nullptr : output_path,
+                                           .input = *input_info,
+                                           .replace_whole = input_info->length.has_value(),
+                                           .sync = options->sync});
+  if (!output) {
+    switch (output.error().problem) {
+      case wavwrap::OutputProblem::cant_open:
+        return refuse("Can't open output\n");
+      case wavwrap::OutputProblem::terminal:
+        return refuse("Refusing to write audio to a terminal\n");
+      case wavwrap::OutputProblem::same_file:
+        return refuse("Input and output are the same file\n");
+      case wavwrap::OutputProblem::failed:
+        return refuse_with_reason("Can't write output", output.error().error);
     }
-    own_output(named_output ? output_path : nullptr, output.get(), *output_info);
   }
+  if (!input_info->length) output->end_input_on_signal(input->get());
 
   if (input_info->length) {
     const wavwrap::WavHeader header{.layout = layout, .data_length = *input_info->length};
-    if (auto written = wavwrap::write_all(output.get(), header.to_bytes().bytes()); !written) {
-      return fail_writing("Can't write output", written.error());
+    if (auto written = wavwrap::write_all(output->fd(), header.to_bytes().bytes()); !written) {
+      return fail_writing(*output, "Can't write output", written.error());
     }
-    if (auto copied = wavwrap::copy_exact(input->get(), output.get(), header.data_length,
+    if (auto copied = wavwrap::copy_exact(input->get(), output->fd(), header.data_length,
                                           wavwrap::CopyMethod::fastest, transform);
         !copied) {
-      return fail_copying(copied.error());
+      return fail_copying(*output, copied.error());
     }
   } else {
     std::uint64_t copied = 0;
-    if (int status =
-            write_stream(layout, transform, input->get(), output.get(), *output_info, copied);
+    if (int status = write_stream(layout, transform, input->get(), *output, copied);
         status != k_exit_success) {
       return status;
     }
@@ -414,7 +348,16 @@ int main(int argc, char** argv) {
           .say_it();
     }
   }
-  if (auto closed = output.close(); !closed)
-    return fail_writing("Can't write output", closed.error());
+  if (auto committed = output->commit(); !committed) {
+    say_failure(committed.error().in_place ? "Can't flush the folder of the new output"
+                                           : "Can't write output",
+                committed.error().error);
+    return k_exit_failure;
+  }
+  if (!output->leftover().empty()) {
+    (Line() << "Warning: the replaced output is left as " << output->leftover() << ": "
+            << std::strerror(output->leftover_error()))
+        .say_it();
+  }
   return k_exit_success;
 }

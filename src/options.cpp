@@ -9,13 +9,16 @@
 namespace wavwrap {
 namespace {
 
-constexpr int k_version = 256;  // a long option without a short one
+// Long options without a short one.
+constexpr int k_version = 256;
+constexpr int k_fsync = 257;
 
-constexpr std::array<option, 5> k_long_options = {{
+constexpr std::array<option, 6> k_long_options = {{
     {"channels", required_argument, nullptr, 'c'},
     {"format", required_argument, nullptr, 'f'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, k_version},
+    {"fsync", no_argument, nullptr, k_fsync},
     {nullptr, 0, nullptr, 0},
 }};
 
@@ -65,6 +68,9 @@ std::expected<Options, OptionError> parse_options(std::span<char*> args) {
       case k_version:
         options.action = Action::version;
         return options;
+      case k_fsync:
+        options.sync = true;
+        break;
       case ':':
         problem = OptionError{OptionProblem::missing_value, written_option(word, optopt)};
         break;
@@ -96,6 +102,7 @@ number of frames per second, a whole number from 1 to 2147483647.
 Options:
   -c, --channels N     interleaved channels, from 1 to 65535 (default 1)
   -f, --format NAME    how INPUT's samples are stored (default u8)
+      --fsync          flush the output to the disk before it is put in place
   -h, --help           print this help and exit
       --version        print the version and exit
 

@@ -16,6 +16,7 @@ struct Options {
   Action action = Action::convert;
   SampleFormat format = *find_sample_format(k_default_format_name);
   std::uint16_t channels = 1;
+  bool sync = false;             // --fsync
   std::span<char*> positionals;  // everything after the options
 };
 

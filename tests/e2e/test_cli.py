@@ -178,7 +178,7 @@ class FailuresDuringTheCopy(ToolTest):
                            b"Can't write output: No space left on device\n")
         self.assertTrue(stat.S_ISCHR(os.stat("/dev/full").st_mode))
 
-    def test_input_shorter_than_its_size_fails_and_leaves_no_output(self):
+    def test_input_shorter_than_its_size_fails_and_keeps_the_old_output(self):
         # sysfs files claim a size of a page and hold a few bytes.
         short = next((p for p in ("/sys/kernel/mm/transparent_hugepage/enabled",
                                   "/sys/kernel/profiling", "/sys/kernel/uevent_seqnum")
@@ -191,7 +191,11 @@ class FailuresDuringTheCopy(ToolTest):
                     self.write("out.wav", b"previous")
                 self.assertOutcome(self.run_tool(short, "out.wav", "8000"), 1,
                                    b"Can't read input: input ended early\n")
-                self.assertEqual(self.listing(), [])
+                # An old output is kept as it was; nothing else is left.
+                self.assertEqual(self.listing(), ["out.wav"] if existing else [])
+                if existing:
+                    self.assertEqual(self.read("out.wav"), b"previous")
+                    os.unlink(self.path("out.wav"))
 
 
 if __name__ == "__main__":

@@ -34,7 +34,20 @@ class FullDisk(ToolTest):
                 self.assertOutcome(result, 1, FULL)
                 self.assertDiskEmptyAndInputKept()
 
-    def test_through_a_symbolic_link_the_target_goes(self):
+    def test_an_old_output_is_kept_whole(self):
+        old = os.path.join(self.disk, "out.wav")
+        with open(old, "wb") as f:
+            f.write(b"the previous take")
+        os.chmod(old, 0o640)
+        self.assertOutcome(self.run_tool("in.raw", "disk/out.wav", "8000"), 1, FULL)
+        self.assertEqual(os.listdir(self.disk), ["out.wav"])
+        with open(old, "rb") as f:
+            self.assertEqual(f.read(), b"the previous take")
+        self.assertEqual(os.stat(old).st_mode & 0o7777, 0o640)
+
+    def test_through_a_symbolic_link_the_target_is_kept_or_goes(self):
+        # An existing target is replaced whole, so a failure keeps it; a dangling link's
+        # target is created in place, so a failure removes it. The link stays.
         for existing in (False, True):
             with self.subTest(existing_target=existing):
                 if existing:
@@ -42,8 +55,13 @@ class FullDisk(ToolTest):
                         f.write(b"previous")
                 os.symlink("disk/out.wav", self.path("link.wav"))
                 self.assertOutcome(self.run_tool("in.raw", "link.wav", "8000"), 1, FULL)
-                self.assertDiskEmptyAndInputKept()
+                self.assertEqual(os.listdir(self.disk), ["out.wav"] if existing else [])
+                self.assertTrue(os.path.islink(self.path("link.wav")))
+                if existing:
+                    self.assertEqual(self.read("disk/out.wav"), b"previous")
+                    os.unlink(os.path.join(self.disk, "out.wav"))
                 os.unlink(self.path("link.wav"))
+                self.assertDiskEmptyAndInputKept()
 
     def test_standard_output_on_a_full_disk_is_cut_back_to_where_it_was(self):
         out = os.path.join(self.disk, "out.wav")

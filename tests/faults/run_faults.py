@@ -3,7 +3,8 @@ and checks the tool's promise after each run:
 
 - exit 0 only with a byte-exact output, and nothing printed;
 - otherwise exit 1, a message that names the side that failed, no regular
-  output file left behind;
+  output file left behind, or the old output byte for byte as it was;
+- nothing else left in the folder, ever;
 - the input unchanged, always;
 - interruptions (EINTR, EAGAIN), short counts and any failure of a kernel fast
   path (which hands over to the plain loop) end in a byte-exact success.
@@ -42,21 +43,31 @@ FAULTS = {
     "ftruncate": ["EIO", "EINTR"],
     "fstat": ["EIO"],
     "close": ["EIO", "EINTR"],
+    "open_tmpfile": ["EOPNOTSUPP", "EACCES", "EIO"],
+    "linkat": ["EIO", "ENOSPC", "EEXIST"],
+    "renameat2": ["EIO", "EINVAL", "EEXIST"],
+    "unlinkat": ["EIO"],
+    "fsync": ["EIO"],
 }
 # The side a failure of each call must be reported on; None: either.
 SIDE = {"read": "Can't read input", "write": "Can't write output", "pread": "Can't write output",
         "pwrite": "Can't write output", "ftruncate": "Can't write output",
-        "close": "Can't write output"}
+        "close": "Can't write output", "linkat": "Can't write output",
+        "renameat2": "Can't write output", "fsync": "Can't write output"}
+OLD = b"the old output, which a failed run must keep"
 
 
 class Path:
-    def __init__(self, name, source, sink, plain=False, rf64=False, fmt="u8", channels=1):
+    def __init__(self, name, source, sink, plain=False, rf64=False, fmt="u8", channels=1,
+                 old=False, sync=False):
         self.name, self.source, self.sink, self.plain, self.rf64 = name, source, sink, plain, rf64
+        self.old, self.sync = old, sync
         self.fmt, self.channels = fmt, channels
         self.frame = FORMATS[fmt][0] * channels
 
 
-SMALL = [Path("file to file", "file", "file"), Path("file to pipe", "file", "pipe"),
+SMALL = [Path("file to file", "file", "file"),
+         Path("file over an old output, --fsync", "file", "file", old=True, sync=True), Path("file to pipe", "file", "pipe"),
          Path("pipe to file", "pipe", "file"), Path("pipe to pipe", "pipe", "pipe"),
          Path("plain loop, file to file", "file", "file", plain=True),
          Path("plain loop, pipe to file", "pipe", "file", plain=True),
@@ -110,11 +121,14 @@ class Bench:
         if path.plain:
             env["WAVWRAP_FAULT_NOFAST"] = "1"
         source = "in.raw" if path.frame == 1 else "frames.raw"
-        args = [WAVWRAP, "-f", path.fmt, "-c", str(path.channels),
+        args = [WAVWRAP, *(["--fsync"] if path.sync else []), "-f", path.fmt, "-c", str(path.channels),
                 source if path.source == "file" else "-",
                 "out.wav" if path.sink == "file" else "-", "8000"]
         if os.path.exists(self.output):
             os.unlink(self.output)
+        if path.old:
+            with open(self.output, "wb") as f:
+                f.write(OLD)
         feeder = None
         stdin, data_in = subprocess.DEVNULL, None
         if path.source == "pipe":
@@ -162,9 +176,23 @@ class Bench:
         if (st.st_size, st.st_mtime_ns) != self.input_stamp or (
                 self.data is not None and open(self.input, "rb").read() != self.data):
             return "input changed", True
+        length = len(self.data_for(path)) if self.data is not None else self.length
+        left = set(os.listdir(self.dir)) - {"in.raw", "frames.raw", "out.wav", "counts"}
+        if call == "unlinkat" and status == 0 and len(left) == 1:
+            # The replaced file could not be removed: the run says where it is.
+            hidden = left.pop()
+            with open(os.path.join(self.dir, hidden), "rb") as f:
+                kept = f.read() == OLD
+            os.unlink(os.path.join(self.dir, hidden))
+            warned = stdout.startswith(b"Warning: the replaced output is left as " +
+                                       hidden.encode())
+            if kept and warned and self.output_is(path, b"", length):
+                return "ok, the old file left with a warning", False
+            return "the old file left without a warning", True
+        if left:
+            return "files left in the folder: " + ", ".join(sorted(left)), True
         messages = stderr if path.sink == "pipe" else stdout + stderr
         must_succeed = fault in MUST_SUCCEED or call in FAST
-        length = len(self.data_for(path)) if self.data is not None else self.length
         if status == 0:
             # A stream that reads zero bytes has ended: a shorter, exact conversion, with a
             # warning if it ended within a frame.
@@ -184,7 +212,17 @@ class Bench:
             return "success with a wrong output", True
         if status != 1:
             return f"exit status {status}", True
-        if path.sink == "file" and os.path.exists(self.output):
+        if call == "fsync" and messages.startswith(b"Can't flush the folder of the new output"):
+            # --fsync's last step, after the swap: the new file is in place, and the run
+            # says it could not make that durable.
+            if self.output_is(path, stdout, length):
+                return "new output in place, its folder's flush reported", False
+            return "folder's flush reported, output wrong", True
+        if path.sink == "file" and path.old:
+            with open(self.output, "rb") as f:
+                if f.read() != OLD:
+                    return "failure lost the old output", True
+        elif path.sink == "file" and os.path.exists(self.output):
             return "failure left an output file", True
         side = SIDE.get(call)
         named = messages.startswith(side.encode()) if side else messages.startswith(b"Can't")
@@ -233,7 +271,8 @@ def main():
             clean = bench.run(path, counts=counts_file)
             outcome, broken = bench.judge(path, None, None, clean)
             if broken:
-                print(f"{path.name}: the clean run fails: {outcome} {clean}")
+                print(f"{path.name}: the clean run fails: {outcome}: status {clean[0]}, "
+                      f"stderr {clean[2][:200]!r}")
                 return 1
             with open(counts_file) as f:
                 counts = {name: int(n) for name, n in (line.split() for line in f)}

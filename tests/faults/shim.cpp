@@ -3,7 +3,8 @@
 //
 //   WAVWRAP_FAULT=CALL:FAULT:N   the Nth call of CALL gets FAULT. CALL is one of
 //       read, write, pread, pwrite, copy_file_range, sendfile, splice, lseek,
-//       ftruncate, fstat, close. FAULT is an errno name (EIO, ENOSPC, EINTR,
+//       ftruncate, fstat, close, open_tmpfile (openat with O_TMPFILE), linkat,
+//       renameat2, unlinkat, fsync. FAULT is an errno name (EIO, ENOSPC, EINTR,
 //       EAGAIN, EXDEV, EINVAL, ENOSYS, EOPNOTSUPP), "short" (the real call,
 //       asked for half the bytes) or "zero" (answers 0 and does nothing).
 //   WAVWRAP_FAULT_NOFAST=1       copy_file_range, sendfile and splice always
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,19 +36,26 @@ enum Call {
   k_ftruncate,
   k_fstat,
   k_close,
+  k_open_tmpfile,
+  k_linkat,
+  k_renameat2,
+  k_unlinkat,
+  k_fsync,
   k_calls
 };
 constexpr const char* k_names[k_calls] = {
-    "read",  "write",     "pread", "pwrite", "copy_file_range", "sendfile", "splice",
-    "lseek", "ftruncate", "fstat", "close"};
+    "read",   "write",     "pread",     "pwrite", "copy_file_range", "sendfile",
+    "splice", "lseek",     "ftruncate", "fstat",  "close",           "open_tmpfile",
+    "linkat", "renameat2", "unlinkat",  "fsync"};
 
 struct Errno {
   const char* name;
   int value;
 };
-constexpr Errno k_errnos[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC},        {"EINTR", EINTR},
-                              {"EAGAIN", EAGAIN}, {"EXDEV", EXDEV},          {"EINVAL", EINVAL},
-                              {"ENOSYS", ENOSYS}, {"EOPNOTSUPP", EOPNOTSUPP}};
+constexpr Errno k_errnos[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC},         {"EINTR", EINTR},
+                              {"EAGAIN", EAGAIN}, {"EXDEV", EXDEV},           {"EINVAL", EINVAL},
+                              {"ENOSYS", ENOSYS}, {"EOPNOTSUPP", EOPNOTSUPP}, {"EACCES", EACCES},
+                              {"EEXIST", EEXIST}};
 
 enum class Kind { none, error, short_count, zero };
 enum class Action { proceed, fail, zero };
@@ -171,3 +180,37 @@ WAVWRAP_INTERCEPT(int, ftruncate64, k_ftruncate, (int fd, off_t l), nullptr, (fd
 WAVWRAP_INTERCEPT(int, fstat, k_fstat, (int fd, struct stat* s), nullptr, (fd, s))
 WAVWRAP_INTERCEPT(int, fstat64, k_fstat, (int fd, struct stat64* s), nullptr, (fd, s))
 WAVWRAP_INTERCEPT(int, close, k_close, (int fd), nullptr, (fd))
+WAVWRAP_INTERCEPT(int, linkat, k_linkat, (int od, const char* op, int nd, const char* np, int f),
+                  nullptr, (od, op, nd, np, f))
+WAVWRAP_INTERCEPT(int, renameat2, k_renameat2,
+                  (int od, const char* op, int nd, const char* np, unsigned f), nullptr,
+                  (od, op, nd, np, f))
+WAVWRAP_INTERCEPT(int, unlinkat, k_unlinkat, (int d, const char* p, int f), nullptr, (d, p, f))
+WAVWRAP_INTERCEPT(int, fsync, k_fsync, (int fd), nullptr, (fd))
+
+// openat is variadic; only the calls that make an unnamed file are counted.
+namespace {
+int forward_openat(const char* name, int dir, const char* path, int flags, mode_t mode) {
+  using Openat = int (*)(int, const char*, int, ...);
+  static const auto next = real<Openat>(name);
+  if ((flags & O_TMPFILE) == O_TMPFILE && decide(k_open_tmpfile) == Action::fail) return -1;
+  return next(dir, path, flags, mode);
+}
+}  // namespace
+
+extern "C" int openat(int dir, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const bool has_mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  const auto mode = has_mode ? static_cast<mode_t>(va_arg(args, unsigned)) : 0;
+  va_end(args);
+  return forward_openat("openat", dir, path, flags, mode);
+}
+extern "C" int openat64(int dir, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const bool has_mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  const auto mode = has_mode ? static_cast<mode_t>(va_arg(args, unsigned)) : 0;
+  va_end(args);
+  return forward_openat("openat64", dir, path, flags, mode);
+}
