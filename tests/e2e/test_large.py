@@ -95,19 +95,37 @@ class Large(ToolTest):
                                                                   else channels * 3)))
                     os.unlink(self.path("out.wav"))
 
-    def test_interrupted_run_leaves_no_output(self):
+    def test_interrupted_run_keeps_the_old_output_and_leaves_nothing(self):
         self.sparse("in.raw", 3 << 30)
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            with self.subTest(signal=sig.name):
-                proc = subprocess.Popen([WAVWRAP, "in.raw", "out.wav", "8000"], cwd=self.dir)
-                # Wait until the copy is under way, well before it can finish.
-                while not (os.path.exists(self.path("out.wav"))
-                           and os.path.getsize(self.path("out.wav")) > 44):
-                    time.sleep(0.001)
-                proc.send_signal(sig)
-                self.assertEqual(proc.wait(), -sig)
-                self.assertEqual(self.listing(), ["in.raw"])
+            for old in (None, b"the previous take"):
+                with self.subTest(signal=sig.name, old_output=old is not None):
+                    if old is not None:
+                        self.write("out.wav", old)
+                    proc = subprocess.Popen([WAVWRAP, "in.raw", "out.wav", "8000"],
+                                            cwd=self.dir)
+                    # Wait until the copy is under way, into the unnamed new file.
+                    while self.unnamed_size(proc.pid) <= 44:
+                        time.sleep(0.001)
+                    proc.send_signal(sig)
+                    self.assertEqual(proc.wait(), -sig)
+                    self.assertEqual(self.listing(), ["in.raw"] + (["out.wav"] if old else []))
+                    if old is not None:
+                        self.assertEqual(self.read("out.wav"), old)
+                        os.unlink(self.path("out.wav"))
 
+    @staticmethod
+    def unnamed_size(pid):
+        """The size of the file a process writes with no name yet, or 0."""
+        folder = f"/proc/{pid}/fd"
+        try:
+            for fd in os.listdir(folder):
+                target = os.readlink(os.path.join(folder, fd))
+                if target.endswith("(deleted)") or "/.out.wav.wavwrap-" in target:
+                    return os.stat(os.path.join(folder, fd)).st_size
+        except FileNotFoundError:
+            pass
+        return 0
 
 if __name__ == "__main__":
     if not SNDFILE_DUMP:
