@@ -1,6 +1,6 @@
 """Turns bench/run's hyperfine results into docs/bench.md and docs/bench.dat.
 
-Usage: report.py WORK_DIR DOCS_DIR "SIZES" "TOOLS" "SIZE=KIB ..." "NOTES"
+Usage: report.py WORK_DIR DOCS_DIR "SIZES" "TOOLS" "SIZE=KIB ..." "NOTES" ["DISK_SIZES" "DISK_TOOLS"]
 """
 
 import datetime
@@ -10,6 +10,7 @@ import platform
 import sys
 
 work, docs, sizes, tools, rss, notes = sys.argv[1:7]
+disk_sizes, disk_tools = (sys.argv[7].split(), sys.argv[8].split()) if len(sys.argv) > 8 else ([], [])
 sizes, tools = sizes.split(), tools.split()
 UNITS = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 
@@ -80,6 +81,18 @@ if os.path.exists(kernels):
               "| " + " | ".join(name for name, _ in rates) + " |",
               "|" + "---|" * len(rates),
               "| " + " | ".join(rate for _, rate in rates) + " |"]
+if disk_tools:
+    lines += ["", "A real disk (see the note for the file system), each run from a clean state "
+              "(`sync` before it, not timed); the floor is `cp` doing the same, into a new "
+              "output or over an existing one of the same size:", "",
+              "| tool | " + " | ".join(disk_sizes) + " |", "|---|" + "---|" * len(disk_sizes)]
+    for tool in disk_tools:
+        cells = []
+        for size in disk_sizes:
+            t = median("disk-" + size, tool)
+            floor = median("disk-" + size, tool.replace("_wavwrap", "_cp"))
+            cells.append("—" if t is None else f"{show(t)} ({t / floor:.2f} x)")
+        lines.append(f"| {tool} | " + " | ".join(cells) + " |")
 if pipe_tools:
     lines += ["", "Pipes; the floor is the same pipeline with `cat` in wavwrap's place:", "",
               *table(pipe_tools, lambda tool: FLOORS.get(tool, tool))]
