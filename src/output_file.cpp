@@ -198,13 +198,13 @@ std::expected<OutputFile, OutputError> OutputFile::open(const OutputRequest& req
       if (g_owned.folder >= 0) {
         if (auto beside = open_beside(exists ? &old : nullptr)) {
           output.fd_ = std::move(*beside);
+          own(Mode::replace);
           const auto info = describe(output.fd_.get());
           if (!info) {
             output.discard();
             return std::unexpected(OutputError{OutputProblem::failed, info.error()});
           }
           output.info_ = *info;
-          own(Mode::replace);
           return output;
         }
         (void)::close(std::exchange(g_owned.folder, -1));
