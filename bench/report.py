@@ -1,6 +1,6 @@
 """Turns bench/run's hyperfine results into docs/bench.md and docs/bench.dat.
 
-Usage: report.py WORK_DIR DOCS_DIR "SIZES" "TOOLS" "SIZE=KIB ..." "NOTES" ["DISK_SIZES" "DISK_TOOLS"]
+Usage: report.py WORK_DIR DOCS_DIR "SIZES" "TOOLS" "SIZE=KIB ..." "NOTES"
 """
 
 import datetime
@@ -10,7 +10,6 @@ import platform
 import sys
 
 work, docs, sizes, tools, rss, notes = sys.argv[1:7]
-disk_sizes, disk_tools = (sys.argv[7].split(), sys.argv[8].split()) if len(sys.argv) > 8 else ([], [])
 sizes, tools = sizes.split(), tools.split()
 UNITS = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 
@@ -81,18 +80,6 @@ if os.path.exists(kernels):
               "| " + " | ".join(name for name, _ in rates) + " |",
               "|" + "---|" * len(rates),
               "| " + " | ".join(rate for _, rate in rates) + " |"]
-if disk_tools:
-    lines += ["", "A real disk (see the note for the file system), each run from a clean state "
-              "(`sync` before it, not timed); the floor is `cp` doing the same, into a new "
-              "output or over an existing one of the same size:", "",
-              "| tool | " + " | ".join(disk_sizes) + " |", "|---|" + "---|" * len(disk_sizes)]
-    for tool in disk_tools:
-        cells = []
-        for size in disk_sizes:
-            t = median("disk-" + size, tool)
-            floor = median("disk-" + size, tool.replace("_wavwrap", "_cp"))
-            cells.append("—" if t is None else f"{show(t)} ({t / floor:.2f} x)")
-        lines.append(f"| {tool} | " + " | ".join(cells) + " |")
 if pipe_tools:
     lines += ["", "Pipes; the floor is the same pipeline with `cat` in wavwrap's place:", "",
               *table(pipe_tools, lambda tool: FLOORS.get(tool, tool))]
@@ -115,6 +102,7 @@ if rss.strip():
               ", ".join(f"{s}: {k} KiB" for s, k in (p.split("=") for p in rss.split())) + "."]
 if notes.strip():
     lines += [""] + [f"Note: {n}" for n in notes.splitlines() if n.strip()]
+lines += ["", "A real disk, beside this tmpfs: [bench-disk.md](bench-disk.md)."]
 lines += ["", "Rerun: `bench/run` (about ten minutes; `BENCH_SIZES=\"1K 1M\" bench/run` for a "
           "quick look).", ""]
 with open(os.path.join(docs, "bench.md"), "w") as f:
