@@ -102,8 +102,8 @@ def raw_spec(fmt):
     width, code, _ = FORMATS[fmt]
     encoding = {1: "unsigned-integer" if fmt[0] == "u" else "signed-integer",
                 3: "floating-point", 6: "a-law", 7: "mu-law"}[code]
-    spec = ["-t", "raw", "-e", encoding, "-b", str(8 * width)]
-    return spec + (["-B"] if fmt.endswith("be") else ["-L"] if width > 1 else [])
+    words = ["-t", "raw", "-e", encoding, "-b", str(8 * width)]
+    return words + (["-B"] if fmt.endswith("be") else ["-L"] if width > 1 else [])
 
 
 def read_sox(path, fmt, channels, data, decoded):
