@@ -97,7 +97,7 @@ def read_sndfile(path, fmt, channels, data, decoded):
     return got, (got[0], channels, subtype, len(data) // width // channels, expected)
 
 
-def raw_spec(fmt):
+def sox_raw_words(fmt):
     """sox's words for raw samples stored as `fmt`."""
     width, code, _ = FORMATS[fmt]
     encoding = {1: "unsigned-integer" if fmt[0] == "u" else "signed-integer",
@@ -111,7 +111,7 @@ def read_sox(path, fmt, channels, data, decoded):
     def info(flag):
         return subprocess.run(["sox", "--i", flag, path], check=True,
                               capture_output=True, text=True).stdout.strip()
-    run = subprocess.run(["sox", "-V2", path, *raw_spec(fmt), decoded], capture_output=True,
+    run = subprocess.run(["sox", "-V2", path, *sox_raw_words(fmt), decoded], capture_output=True,
                          text=True)
     # sox warns about every extensible float header, its own readers' and ffmpeg's alike
     # (byte for byte the same layout as ours): a quirk of sox, which reads the samples.
