@@ -17,10 +17,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <climits>
-#include <csignal>
 #include <cstring>
-#include <initializer_list>
 #include <span>
 #include <string_view>
 
@@ -94,6 +91,12 @@ void say_failure(std::string_view what, int error) {
 // A refusal before any output was written: the reason, then how to call the tool.
 int refuse(std::string_view message, int status = k_exit_failure) {
   say(message);
+  usage();
+  return status;
+}
+
+int refuse(Line& line, int status) {
+  line.say_it();
   usage();
   return status;
 }
@@ -208,9 +211,7 @@ int refuse_options(const wavwrap::OptionError& error) {
            << std::uint64_t{wavwrap::k_max_channels};
       break;
   }
-  line.say_it();
-  usage();
-  return k_exit_usage;
+  return refuse(line, k_exit_usage);
 }
 
 int refuse_layout(wavwrap::LayoutError error, const Layout& layout) {
@@ -222,9 +223,7 @@ int refuse_layout(wavwrap::LayoutError error, const Layout& layout) {
     line << "Byte rate too high: " << layout.byte_rate()
          << " bytes per second (a WAV header holds at most " << wavwrap::k_max_byte_rate << ")";
   }
-  line.say_it();
-  usage();
-  return k_exit_usage;
+  return refuse(line, k_exit_usage);
 }
 
 void help() {
@@ -297,11 +296,10 @@ int main(int argc, char** argv) {
   // A length that is not whole frames is almost always a wrong format or
   // channel count, and a file can be converted again once that is put right.
   if (input_info->length && *input_info->length % layout.block_align() != 0) {
-    (Line() << "Input length " << *input_info->length << " bytes is not a whole number of "
-            << layout.block_align() << "-byte frames")
-        .say_it();
-    usage();
-    return k_exit_failure;
+    Line line;
+    line << "Input length " << *input_info->length << " bytes is not a whole number of "
+         << layout.block_align() << "-byte frames";
+    return refuse(line, k_exit_failure);
   }
 
   const bool to_standard_output = output_path == k_standard_stream;

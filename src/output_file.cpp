@@ -91,6 +91,9 @@ extern "C" void on_terminating_signal(int signal_number) {
 }
 
 void install_handlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
   struct sigaction action {};
   action.sa_handler = on_terminating_signal;
   sigemptyset(&action.sa_mask);
@@ -126,8 +129,10 @@ std::expected<FileDescriptor, int> open_beside(const struct stat* old) {
       if (!temporary_name({g_owned.name.data()}, attempt)) return std::unexpected(ENAMETOOLONG);
       fd = ::openat(g_owned.folder, g_owned.temporary.data(),
                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, k_mode);
-      if (fd < 0 && errno != EEXIST) g_owned.temporary[0] = '\0';
-      if (fd < 0 && errno != EEXIST) break;
+      if (fd < 0 && errno != EEXIST) {
+        g_owned.temporary[0] = '\0';
+        break;
+      }
     }
   }
   if (fd < 0) return std::unexpected(errno);
@@ -139,6 +144,20 @@ std::expected<FileDescriptor, int> open_beside(const struct stat* old) {
     (void)::fchmod(fd, old->st_mode & 07777);
   }
   return file;
+}
+
+// Puts the file named `temporary` in the folder in place of `name`: moved
+// there if `name` is free, else exchanged with the file there, which is then
+// removed. Returns why that removal failed (0 when it did not): the run has
+// succeeded whatever happens to the old file.
+std::expected<int, int> swap_in(int folder, const char* temporary, const char* name) {
+  if (::renameat2(folder, temporary, folder, name, RENAME_NOREPLACE) == 0) return 0;
+  if (errno == EEXIST && ::renameat2(folder, temporary, folder, name, RENAME_EXCHANGE) == 0)
+    return ::unlinkat(folder, temporary, 0) == 0 ? 0 : errno;
+  if (errno != EINVAL) return std::unexpected(errno);
+  // A file system without the flags: a plain rename replaces as atomically.
+  if (::renameat(folder, temporary, folder, name) != 0) return std::unexpected(errno);
+  return 0;
 }
 
 }  // namespace
@@ -288,26 +307,11 @@ std::expected<void, OutputFile::CommitError> OutputFile::commit() {
     }
   }
   if (auto closed = fd_.close(); !closed) return failed(closed.error());
-  const char* const temporary = g_owned.temporary.data();
-  const char* const name = g_owned.name.data();
-  if (::renameat2(folder, temporary, folder, name, RENAME_NOREPLACE) != 0) {
-    if (errno == EEXIST && ::renameat2(folder, temporary, folder, name, RENAME_EXCHANGE) == 0) {
-      // The old file now has the temporary name. The run has succeeded
-      // whatever happens to it; if it cannot be removed, the caller says so.
-      if (::unlinkat(folder, temporary, 0) != 0) {
-        leftover_error_ = errno;
-        g_owns = 0;
-        if (sync_ && ::fsync(folder) != 0) return std::unexpected(CommitError{errno, true});
-        return {};
-      }
-    } else if (errno != EEXIST && errno != EINVAL) {
-      return failed(errno);
-    } else if (::renameat(folder, temporary, folder, name) != 0) {
-      // A file system without the flags: a plain rename replaces as atomically.
-      return failed(errno);
-    }
-  }
-  g_owned.temporary[0] = '\0';
+  const auto swapped = swap_in(folder, g_owned.temporary.data(), g_owned.name.data());
+  if (!swapped) return failed(swapped.error());
+  // Where the old file could not be removed, its name stays for leftover().
+  leftover_error_ = *swapped;
+  if (leftover_error_ == 0) g_owned.temporary[0] = '\0';
   g_owns = 0;
   if (sync_ && ::fsync(folder) != 0) return std::unexpected(CommitError{errno, true});
   return {};
